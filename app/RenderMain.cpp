@@ -1,0 +1,75 @@
+// lumenbox-render: the viewer's frames without a window, written to an image, with timings on request.
+#include "app/AppState.h"
+#include "app/CommandLine.h"
+#include "app/FatalReport.h"
+#include "app/FrameStatistics.h"
+#include "app/HeadlessWindow.h"
+#include "app/InputHandler.h"
+#include "app/Startup.h"
+#include "math/FatalError.h"
+#include "render/FrameBuffer.h"
+#include "render/ImageWriter.h"
+#include "render/Renderer.h"
+
+#include <chrono>
+#include <cstdio>
+
+using namespace Raytracer;
+
+namespace {
+
+int run(AppState& app, const HeadlessOptions& options) {
+    initialiseRenderer(app);
+    HeadlessWindow window;
+    InputHandler input(app, window);
+    for (const char key : options.keys) {
+        input.keyboard(static_cast<unsigned char>(key));
+    }
+
+    FrameStatistics statistics;
+    Renderer& renderer = *app.renderer;
+    for (int frame = 0; frame < options.frames; ++frame) {
+        input.updateCamera();
+        // Every requested frame is rendered, also after keys that stopped the animation.
+        renderer.viewChanged = true;
+        const auto start = std::chrono::steady_clock::now();
+        renderer.renderFrame();
+        const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+        if (options.stats) {
+            statistics.add(elapsed.count(), renderer.raysCast);
+            std::printf("%s\n", statistics.lastFrameLine().c_str());
+            std::fflush(stdout);
+        }
+    }
+    if (options.stats) {
+        std::printf("%s\n", statistics.medianLine().c_str());
+    }
+    if (!options.out.empty()) {
+        writeImage(*app.frameBuffer, options.out);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const CommandLine commandLine = parseCommandLine(argc, argv, true);
+    if (commandLine.outcome == CommandLine::Outcome::help) {
+        std::fputs(usageText("lumenbox-render", true).c_str(), stdout);
+        return 0;
+    }
+    if (commandLine.outcome == CommandLine::Outcome::error) {
+        std::fprintf(stderr, "lumenbox-render: %s (see lumenbox-render --help)\n", commandLine.error.c_str());
+        return usageExitStatus;
+    }
+    AppState app;
+    app.apply(commandLine.startup);
+    int status = 0;
+    try {
+        status = run(app, commandLine.headless);
+    } catch (const FatalError& error) {
+        status = reportFatal(error);
+    }
+    releaseRenderer(app);
+    return status;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "geometry/Ray.h"
+#include "geometry/TraversalEntry.h"
+#include "math/Color.h"
+#include "render/Counter.h"
+
+#include <array>
+#include <cstdint>
+
+namespace Raytracer {
+
+struct Camera;
+struct RenderSettings;
+class Scene;
+
+// Renders one square bucket of the image, each frame, on its own thread. It also carries everything a
+// thread needs to trace: its ray counter and its traversal scratch, so tracing allocates nothing.
+class BucketWorker {
+public:
+    BucketWorker(Scene* scene, int bucketSize, int bucketColumn, int bucketRow, Camera* camera, int imageWidth,
+                 int imageHeight, Counter* trigger, RenderSettings* settings, Counter* done);
+    BucketWorker(const BucketWorker&) = delete;
+    BucketWorker& operator=(const BucketWorker&) = delete;
+
+    // The thread's loop: wait for the trigger, render the bucket, signal done. Returns only after
+    // requestStop().
+    void run();
+
+    // Makes run() return at its next release instead of rendering; the caller then signals the trigger.
+    void requestStop() { m_stopRequested = true; }
+
+    // One frame's work for this bucket, on the calling thread.
+    void renderBucket();
+
+    // The camera ray through image-plane point (sx, sy): origin at the eye, unit world direction.
+    Ray primaryRay(float sx, float sy) const;
+
+    // Follows one ray and adds the light it carries to result (which the caller zeroes). distance is
+    // set to the nearest hit's distance, 10000 when nothing is hit.
+    void trace(const Ray& ray, Color& result, int depth, float mediumIndex, float& distance, int reflectionSamples,
+               int areaLightSubdivisions, float reflectionWeight, float areaLightWeight);
+
+    Camera* camera;
+    float screenX = 0.0f; // image-plane lower-left corner of the current pixel
+    float screenY = 0.0f;
+    Scene* scene;
+    int bucketSize;
+    int bucketColumn;
+    int bucketRow;
+    int imageWidth;
+    int imageHeight;
+    RenderSettings* settings;
+    std::uint32_t raysCast = 0;      // rays traced in the current bucket, primary and secondary
+    std::uint32_t intersections = 0; // zeroed per bucket; summed by the driver
+    Counter* trigger;                // this bucket's start counter
+    Counter* done;                   // the renderer's completion counter
+    alignas(32) std::array<TraversalEntry, traversalStackSize> topLevelStack;
+    alignas(32) std::array<TraversalEntry, traversalStackSize> instanceStack;
+    // k + 1 and k + 2 index the two axes after axis k.
+    alignas(32) std::array<std::int32_t, 8> mod3Table{0, 1, 2, 0, 1, 0, 0, 0};
+
+private:
+    bool m_stopRequested = false;
+};
+
+// The copyable function object a thread runs: it runs the pointed-to worker's loop.
+class BucketRenderThread {
+public:
+    explicit BucketRenderThread(BucketWorker* worker) : m_worker(worker) {}
+    void operator()() const { m_worker->run(); }
+
+private:
+    BucketWorker* m_worker;
+};
+
+} // namespace Raytracer

@@ -1,0 +1,3 @@
+#include "math/Quaternion.h"
+
+#include <gtest/gtest.h>
