@@ -1,5 +1,9 @@
 #include "animation/AnimationClock.h"
 
+#include "geometry/KdPool.h"
+#include "geometry/KdTree.h"
+#include "scene/Scene.h"
+
 namespace Raytracer {
 
 void advanceRobotTime(const RobotState& state, float& robotTime) {
@@ -40,7 +44,7 @@ static float wrapAngle(float angle) {
     return angle > twoPi ? angle - twoPi : angle;
 }
 
-void animationStep(RobotState& state, AnimationClock& clock, bool animating, Scene& /*scene*/) {
+void animationStep(RobotState& state, AnimationClock& clock, bool animating, Scene& scene, KdPool& pool) {
     if (state.resetAnimation) {
         clock.robotTime = 0.0f;
         state.robotAnimationOn = true;
@@ -56,6 +60,12 @@ void animationStep(RobotState& state, AnimationClock& clock, bool animating, Sce
     if (animating) {
         clock.orbitAngleA = wrapAngle(clock.orbitAngleA + 0.05f);
         clock.orbitAngleB = wrapAngle(clock.orbitAngleB + 0.06f);
+        if (scene.accelerator != nullptr) {
+            auto& tree = static_cast<KdTree&>(*scene.accelerator);
+            pool.reset();
+            tree.makeRootEmpty();
+            tree.build(scene);
+        }
     }
 }
 

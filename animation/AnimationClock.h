@@ -4,6 +4,7 @@
 
 namespace Raytracer {
 
+class KdPool;
 class Scene;
 
 // The one tuning value of the animated models: the robot clock's advance per frame (in key-time
@@ -24,7 +25,8 @@ struct AnimationClock {
 void advanceRobotTime(const RobotState& state, float& robotTime);
 
 // The per-frame step, run by the frame driver after each finished frame while no worker runs:
-// applies a reset request, advances the robot when it animates, and moves the orbits on.
-void animationStep(RobotState& state, AnimationClock& clock, bool animating, Scene& scene);
+// applies a reset request, advances the robot when it animates, moves the orbits on and rebuilds the
+// scene's top-level kd-tree over the moved proxies.
+void animationStep(RobotState& state, AnimationClock& clock, bool animating, Scene& scene, KdPool& pool);
 
 } // namespace Raytracer

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "geometry/Ray.h"
-#include "geometry/TraversalEntry.h"
+#include "geometry/TraversalScratch.h"
 #include "math/Color.h"
 #include "render/Counter.h"
 
-#include <array>
 #include <cstdint>
 
 namespace Raytracer {
@@ -15,8 +14,9 @@ struct RenderSettings;
 class Scene;
 
 // Renders one square bucket of the image, each frame, on its own thread. It also carries everything a
-// thread needs to trace: its ray counter and its traversal scratch, so tracing allocates nothing.
-class BucketWorker {
+// thread needs to trace: its ray counter and its traversal scratch (stacks, mod3Table and the
+// intersections counter), so tracing allocates nothing.
+class BucketWorker : public TraversalScratch {
 public:
     BucketWorker(Scene* scene, int bucketSize, int bucketColumn, int bucketRow, Camera* camera, int imageWidth,
                  int imageHeight, Counter* trigger, RenderSettings* settings, Counter* done);
@@ -51,14 +51,9 @@ public:
     int imageWidth;
     int imageHeight;
     RenderSettings* settings;
-    std::uint32_t raysCast = 0;      // rays traced in the current bucket, primary and secondary
-    std::uint32_t intersections = 0; // zeroed per bucket; summed by the driver
+    std::uint32_t raysCast = 0; // rays traced in the current bucket, primary and secondary
     Counter* trigger;                // this bucket's start counter
     Counter* done;                   // the renderer's completion counter
-    alignas(32) std::array<TraversalEntry, traversalStackSize> topLevelStack;
-    alignas(32) std::array<TraversalEntry, traversalStackSize> instanceStack;
-    // k + 1 and k + 2 index the two axes after axis k.
-    alignas(32) std::array<std::int32_t, 8> mod3Table{0, 1, 2, 0, 1, 0, 0, 0};
 
 private:
     bool m_stopRequested = false;

@@ -21,6 +21,7 @@ Renderer::Renderer(int imageWidth_, int imageHeight_, int bucketSize_, Color* fr
       bucketSize(bucketSize_) {
     try {
         scene = std::make_unique<Scene>();
+        pool = std::make_unique<KdPool>();
         settings = std::make_unique<RenderSettings>();
         settings->frameBuffer = frameBuffer;
         if (settings->frameBuffer == nullptr) {
@@ -62,6 +63,9 @@ void Renderer::startWorkers() {
         throw allocationFailure(e.what());
     }
     workersPending = false;
+    // The trees built at load keep their nodes and lists for ever; from here on the pool recycles
+    // only what the per-frame rebuilds take.
+    pool->setBase();
 }
 
 void Renderer::renderFrame() {
@@ -87,7 +91,7 @@ void Renderer::renderFrame() {
         intersections += workers[b]->intersections;
     }
     frameReady = true;
-    animationStep(robot, animationClock, animating, *scene);
+    animationStep(robot, animationClock, animating, *scene, *pool);
     viewChanged = false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "animation/AnimationClock.h"
 #include "animation/RobotState.h"
+#include "geometry/KdPool.h"
 #include "render/BucketWorker.h"
 #include "render/Camera.h"
 #include "render/Counter.h"
@@ -42,6 +43,7 @@ public:
     RobotState robot; // walk, jump, crouch, loop, robotAnimationOn, resetAnimation
     Camera camera;
     std::unique_ptr<Scene> scene;
+    std::unique_ptr<KdPool> pool; // nodes and leaf lists of every kd-tree of the scene
     int imageWidth;
     int imageHeight;
     int bucketSize;

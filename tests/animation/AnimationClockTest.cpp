@@ -1,5 +1,6 @@
 #include "animation/AnimationClock.h"
 
+#include "geometry/KdPool.h"
 #include "scene/Scene.h"
 
 #include <gtest/gtest.h>
@@ -56,17 +57,18 @@ TEST(AnimationClock, StatesAreTestedLoopFirst) {
 
 TEST(AnimationClock, StepAppliesResetAndOnlyMovesWhileAnimating) {
     Scene scene;
+    KdPool pool(64);
     AnimationClock clock;
     RobotState state = only(&RobotState::walk);
     clock.robotTime = 10.0f;
 
-    animationStep(state, clock, false, scene);
+    animationStep(state, clock, false, scene, pool);
     EXPECT_EQ(10.0f, clock.robotTime);
     EXPECT_EQ(0.0f, clock.orbitAngleA);
 
     state.resetAnimation = true;
     state.robotAnimationOn = false;
-    animationStep(state, clock, true, scene);
+    animationStep(state, clock, true, scene, pool);
     // The reset restarts Loop at 0, and the same step already advances it.
     EXPECT_FLOAT_EQ(0.4f, clock.robotTime);
     EXPECT_TRUE(state.loop);
@@ -78,18 +80,19 @@ TEST(AnimationClock, StepAppliesResetAndOnlyMovesWhileAnimating) {
 
     // A stopped robot holds its time while the orbits go on.
     state.robotAnimationOn = false;
-    animationStep(state, clock, true, scene);
+    animationStep(state, clock, true, scene, pool);
     EXPECT_FLOAT_EQ(0.4f, clock.robotTime);
     EXPECT_FLOAT_EQ(0.1f, clock.orbitAngleA);
 }
 
 TEST(AnimationClock, OrbitAnglesWrapAtTwoPi) {
     Scene scene;
+    KdPool pool(64);
     AnimationClock clock;
     RobotState state;
     clock.orbitAngleA = 6.25f;
     clock.orbitAngleB = 6.23f;
-    animationStep(state, clock, true, scene);
+    animationStep(state, clock, true, scene, pool);
     EXPECT_NEAR(6.30f - twoPi, clock.orbitAngleA, 1e-5f);
     EXPECT_NEAR(6.29f - twoPi, clock.orbitAngleB, 1e-5f);
 }

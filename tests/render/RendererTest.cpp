@@ -1,8 +1,11 @@
 #include "render/Renderer.h"
 
+#include "geometry/KdTree.h"
+#include "geometry/Triangle.h"
 #include "math/FatalError.h"
 #include "render/FrameBuffer.h"
 #include "scene/Scene.h"
+#include "scene/Vertex.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +170,38 @@ TEST(Renderer, CounterHandOffSurvivesManyFrames) {
                 ASSERT_EQ(reference.pixels()[i], f.buffer.pixels()[i]) << "frame " << frame << " pixel " << i;
             }
         }
+    }
+}
+
+// Each animated frame rebuilds the top-level tree from recycled pool storage: the pool does not grow,
+// and the tree comes out the same every time.
+TEST(Renderer, AnimatedFramesRebuildTheTopLevelTreeInConstantMemory) {
+    Frame f(16, 16);
+    Scene& scene = *f.renderer.scene;
+    for (int i = 0; i < 40; ++i) {
+        const float x = static_cast<float>(i % 7) - 3.0f;
+        const float z = static_cast<float>(i / 7) - 3.0f;
+        Vertex* a = scene.create<Vertex>(Vertex{{x, 0, z}, {}, 0, 0});
+        Vertex* b = scene.create<Vertex>(Vertex{{x + 1.5f, 0.5f, z}, {}, 0, 0});
+        Vertex* c = scene.create<Vertex>(Vertex{{x, 1, z + 1.5f}, {}, 0, 0});
+        scene.primitives.push_back(scene.create<Triangle>(Primitive::lit, a, b, c));
+    }
+    scene.boundsMin = Vector3(-5, -1, -5);
+    scene.boundsSize = Vector3(10, 3, 10);
+    KdTree* tree = scene.create<KdTree>(*f.renderer.pool);
+    scene.accelerator = tree;
+    f.renderer.pool->setMark();
+    tree->build(scene);
+
+    f.renderer.renderFrame(); // the first rebuild takes fresh storage
+    const int nodes = f.renderer.pool->nodesInUse();
+    const int elements = f.renderer.pool->elementHighWater();
+    const std::uint32_t rootLink = tree->root->link;
+    for (int frame = 0; frame < 2000; ++frame) {
+        f.renderer.renderFrame();
+        ASSERT_EQ(nodes, f.renderer.pool->nodesInUse()) << "frame " << frame;
+        ASSERT_EQ(elements, f.renderer.pool->elementHighWater()) << "frame " << frame;
+        ASSERT_EQ(rootLink, tree->root->link);
     }
 }
 

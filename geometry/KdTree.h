@@ -1,0 +1,63 @@
+#pragma once
+
+#include "geometry/AccelerationStructure.h"
+#include "geometry/Box.h"
+#include "geometry/KdNode.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Raytracer {
+
+class KdPool;
+
+// A split plane candidate of the node being split.
+struct SplitCandidate {
+    float position = 0.0f;
+    std::int32_t leftCount = 0;
+    std::int32_t rightCount = 0;
+    SplitCandidate* next = nullptr;
+};
+
+// Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
+// counted with the exact triangle/box overlap test. Nodes and leaf lists come from the pool.
+class KdTree final : public AccelerationStructure {
+public:
+    static constexpr std::int32_t defaultMaxDepth = 60;
+
+    explicit KdTree(KdPool& pool);
+
+    // The root must be a fresh empty leaf: new trees are, and a rebuild calls makeRootEmpty() first.
+    void build(Scene& scene) override;
+    void makeRootEmpty() { root->link = KdNode::freshLeaf; }
+
+    int intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch& scratch) const override;
+    int intersectNearestInInstance(const Ray& ray, float& distance, const Primitive*& primitive,
+                                   const Scene& instance, float& u, float& v,
+                                   TraversalScratch& scratch) const override;
+    int occludedInInstance(const Ray& ray, float distance, const Scene& instance,
+                           TraversalScratch& scratch) const override;
+    int occluded(const Ray& ray, float distance, TraversalScratch& scratch) const override;
+
+    KdPool& pool() const { return m_pool; }
+    const Scene* scene() const { return m_scene; }
+
+    std::unique_ptr<KdNode> root; // not from the pool
+    SplitCandidate* candidates = nullptr;     // the current node's candidates, ascending, no duplicates
+    SplitCandidate* freeCandidates = nullptr;
+    std::vector<SplitCandidate> candidateStore;
+    std::vector<std::uint8_t> stillRight; // per primitive of the node being split
+    std::vector<float> extentMin;
+    std::vector<float> extentMax;
+    std::vector<const Primitive*> scratchPrimitives;
+    std::int32_t maxDepth = defaultMaxDepth;
+
+private:
+    void subdivide(KdNode* node, const Box& box, int depth, int count);
+
+    KdPool& m_pool;
+    const Scene* m_scene = nullptr; // the scene of the last build; its bounds clip every query
+};
+
+} // namespace Raytracer

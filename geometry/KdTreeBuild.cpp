@@ -1,0 +1,210 @@
+#include "geometry/KdPool.h"
+#include "geometry/KdTree.h"
+#include "geometry/Triangle.h"
+#include "scene/Scene.h"
+#include "scene/Vertex.h"
+
+#include <cstddef>
+
+namespace Raytracer {
+
+namespace {
+
+// Every primitive of this system is a Triangle; calling it through the final class lets the compiler
+// skip the virtual dispatch in the quadratic counting loop.
+const Triangle& asTriangle(const Primitive* primitive) {
+    return *static_cast<const Triangle*>(primitive);
+}
+
+// Half the surface area of a box of size s, summed in the order every cost uses.
+float halfArea(const Vector3& s) {
+    return (s.y + s.z) * s.x + s.y * s.z;
+}
+
+void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
+    element->next = pool.element(leaf->reference());
+    leaf->link = (pool.reference(element) << KdNode::referenceShift) |
+                 (leaf->link & (KdNode::axisMask | KdNode::leafFlag));
+}
+
+} // namespace
+
+KdTree::KdTree(KdPool& pool) : root(std::make_unique<KdNode>()), m_pool(pool) {}
+
+void KdTree::build(Scene& scene) {
+    m_scene = &scene;
+    const int count = scene.primitiveCount();
+    for (int i = 0; i < count; ++i) {
+        KdListElement* element = m_pool.takeElement();
+        element->primitive = scene.primitives[i];
+        pushFront(m_pool, root.get(), element);
+    }
+
+    // A node of n triangles has at most 3n distinct corner coordinates on its axis, and an insertion
+    // takes its entry before it finds a duplicate, so 3N + 1 entries must be free: 3N + 8 leave 3N + 7
+    // usable, the last entry is never linked.
+    const auto n = static_cast<std::size_t>(count);
+    if (candidateStore.empty() || n > scratchPrimitives.size()) {
+        candidateStore.assign(3 * n + 8, SplitCandidate{});
+        stillRight.assign(n, 0);
+        extentMin.assign(n, 0.0f);
+        extentMax.assign(n, 0.0f);
+        scratchPrimitives.assign(n, nullptr);
+    }
+    const std::size_t usable = candidateStore.size() - 1;
+    for (std::size_t i = 0; i + 1 < usable; ++i)
+        candidateStore[i].next = &candidateStore[i + 1];
+    candidateStore[usable - 1].next = nullptr;
+    freeCandidates = &candidateStore[0];
+    candidates = nullptr;
+
+    subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, count);
+}
+
+void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
+    // The previous node's candidates go back whole, so the full store is free for this node.
+    if (candidates != nullptr) {
+        SplitCandidate* last = candidates;
+        while (last->next != nullptr)
+            last = last->next;
+        last->next = freeCandidates;
+        freeCandidates = candidates;
+        candidates = nullptr;
+    }
+
+    const Vector3& s = box.size;
+    int axis = 2;
+    if (s.x >= s.y && s.x >= s.z)
+        axis = 0;
+    else if (s.y >= s.x && s.y >= s.z)
+        axis = 1;
+    node->link = (node->link & ~KdNode::axisMask) | static_cast<std::uint32_t>(axis);
+
+    const float lo = box.min[axis];
+    const float hi = lo + box.size[axis];
+
+    // Candidate planes at the corner coordinates inside the node, kept sorted and free of duplicates.
+    int i = 0;
+    for (const KdListElement* e = m_pool.element(node->reference()); e != nullptr; e = e->next, ++i) {
+        const Triangle& triangle = asTriangle(e->primitive);
+        scratchPrimitives[i] = e->primitive;
+        stillRight[i] = 1;
+        triangle.extent(extentMin[i], extentMax[i], axis);
+        const Vertex* const corners[3] = {triangle.a, triangle.b, triangle.c};
+        for (const Vertex* corner : corners) {
+            const float x = corner->position[axis];
+            if (!(lo <= x && x <= hi))
+                continue;
+            SplitCandidate* entry = freeCandidates;
+            freeCandidates = entry->next;
+            entry->position = x;
+            entry->leftCount = 0;
+            entry->rightCount = 0;
+            if (candidates == nullptr) {
+                entry->next = nullptr;
+                candidates = entry;
+            } else if (x < candidates->position) {
+                entry->next = candidates;
+                candidates = entry;
+            } else if (x == candidates->position) {
+                entry->next = freeCandidates;
+                freeCandidates = entry;
+            } else {
+                SplitCandidate* before = candidates;
+                while (before->next != nullptr && before->next->position < x)
+                    before = before->next;
+                if (before->next != nullptr && before->next->position == x) {
+                    entry->next = freeCandidates;
+                    freeCandidates = entry;
+                } else {
+                    entry->next = before->next;
+                    before->next = entry;
+                }
+            }
+        }
+    }
+
+    // Surface area heuristic: a split costs 0.3 plus the primitives of each side weighted by the chance
+    // that a ray through the node also passes that side, the ratio of surface areas.
+    const float q = 0.5f / halfArea(s);
+    float best = 10000.0f;
+    float bestPosition = 0.0f;
+    Box bestLeft{};
+    Box bestRight{};
+    for (SplitCandidate* c = candidates; c != nullptr; c = c->next) {
+        const float position = c->position;
+        Box left = box;
+        left.size[axis] = position - lo;
+        Box right = box;
+        right.min[axis] = position;
+        right.size[axis] = hi - position;
+        // Once a primitive misses the right box it stays left of every later, higher candidate.
+        for (int k = 0; k < count; ++k) {
+            if (stillRight[k]) {
+                const Triangle& triangle = asTriangle(scratchPrimitives[k]);
+                if (position >= extentMin[k] && lo <= extentMax[k] && triangle.overlapsBox(left))
+                    ++c->leftCount;
+                if (hi >= extentMin[k] && position <= extentMax[k]) {
+                    if (triangle.overlapsBox(right))
+                        ++c->rightCount;
+                    else
+                        stillRight[k] = 0;
+                }
+            } else {
+                ++c->leftCount;
+            }
+        }
+        const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(c->rightCount) +
+                            halfArea(left.size) * 2.0f * q * static_cast<float>(c->leftCount)) +
+                           0.3f;
+        // Strictly below: on a tie the lower candidate stays.
+        if (cost < best) {
+            best = cost;
+            bestPosition = position;
+            bestLeft = left;
+            bestRight = right;
+        }
+    }
+
+    // A leaf costs one unit per primitive.
+    if (candidates == nullptr || best > static_cast<float>(count))
+        return;
+
+    node->split = bestPosition;
+    KdNode* const leftChild = m_pool.takePair();
+    KdNode* const rightChild = leftChild + 1;
+
+    // A primitive that straddles the plane, or lies in it, goes to both children.
+    int leftCount = 0;
+    int rightCount = 0;
+    for (int k = 0; k < count; ++k) {
+        const Primitive* p = scratchPrimitives[k];
+        const Triangle& triangle = asTriangle(p);
+        if (bestPosition >= extentMin[k] && lo <= extentMax[k] && triangle.overlapsBox(bestLeft)) {
+            KdListElement* element = m_pool.takeElement();
+            element->primitive = p;
+            pushFront(m_pool, leftChild, element);
+            ++leftCount;
+        }
+        if (hi >= extentMin[k] && bestPosition <= extentMax[k] && triangle.overlapsBox(bestRight)) {
+            KdListElement* element = m_pool.takeElement();
+            element->primitive = p;
+            pushFront(m_pool, rightChild, element);
+            ++rightCount;
+        }
+    }
+
+    m_pool.giveBack(m_pool.element(node->reference()));
+    node->link = (m_pool.reference(leftChild) << KdNode::referenceShift) | static_cast<std::uint32_t>(axis);
+
+    if (depth >= maxDepth)
+        return;
+    // The left subtree reuses the scratch arrays and the candidate store; from here on this node needs
+    // only its children, the two boxes and the two counts, all held outside them.
+    if (leftCount > 2)
+        subdivide(leftChild, bestLeft, depth + 1, leftCount);
+    if (rightCount > 2)
+        subdivide(rightChild, bestRight, depth + 1, rightCount);
+}
+
+} // namespace Raytracer

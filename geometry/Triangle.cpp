@@ -1,0 +1,205 @@
+#include "geometry/Triangle.h"
+
+#include "scene/Material.h"
+#include "scene/Vertex.h"
+#include "shading/Map.h"
+
+#include <cmath>
+
+namespace Raytracer {
+
+namespace {
+
+// (k + 1) mod 3 and (k + 2) mod 3 by table lookup, keeping the modulo out of the ray test.
+constexpr int nextAxis[5] = {0, 1, 2, 0, 1};
+
+// One edge axis of Akenine-Moller's overlap test: the two projections p and q against the box radius.
+bool separates(float p, float q, float rad) {
+    const float lo = p < q ? p : q;
+    const float hi = p < q ? q : p;
+    return lo > rad || hi < -rad;
+}
+
+// One box-face axis: the triangle's extent on it against the half-size.
+bool separatesOnAxis(float p, float q, float r, float half) {
+    float lo = p;
+    float hi = p;
+    if (q < lo) lo = q;
+    if (q > hi) hi = q;
+    if (r < lo) lo = r;
+    if (r > hi) hi = r;
+    return lo > half || hi < -half;
+}
+
+} // namespace
+
+Triangle::Triangle(std::int32_t type_, Vertex* a_, Vertex* b_, Vertex* c_)
+    : Primitive(type_), a(a_), b(b_), c(c_) {
+    computePlane();
+    // The plane coefficients above were taken from the unscaled normal; only the stored one is unit.
+    normal = normalize(normal);
+    a->normal = normal;
+    b->normal = normal;
+    c->normal = normal;
+}
+
+// Wald's projection test setup: the plane and the edge coefficients, divided by the normal's dominant
+// component so that the ray test works in the 2D projection with the fewest rounding losses.
+void Triangle::computePlane() {
+    const Vector3& pa = a->position;
+    const Vector3 e1 = b->position - pa;
+    const Vector3 e2 = c->position - pa;
+    normal = cross(e2, e1);
+
+    const float nx = std::fabs(normal.x);
+    const float ny = std::fabs(normal.y);
+    const float nz = std::fabs(normal.z);
+    // Ties go to the later axis.
+    if (nx > ny)
+        projAxis = nx > nz ? 0 : 2;
+    else
+        projAxis = ny > nz ? 1 : 2;
+    const int k = projAxis;
+    const int ku = nextAxis[k + 1];
+    const int kv = nextAxis[k + 2];
+
+    const float r = 1.0f / normal[k];
+    planeU = normal[ku] * r;
+    planeV = normal[kv] * r;
+    planeDist = dot(normal, pa) * r;
+
+    // A zero-area triangle gives d = 0 and non-finite coefficients: every test in intersect then fails.
+    const float d = e2[ku] * e1[kv] - e1[ku] * e2[kv];
+    const float q = 1.0f / d;
+    betaV = e2[ku] * q;
+    betaU = -(e2[kv] * q);
+    gammaU = e1[kv] * q;
+    gammaV = -(e1[ku] * q);
+}
+
+int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) const {
+    const Vector3& o = ray.origin;
+    const Vector3& dir = ray.direction;
+    const int k = projAxis;
+    const int ku = nextAxis[k + 1];
+    const int kv = nextAxis[k + 2];
+
+    // A ray parallel to the plane makes n infinite and t infinite or NaN; the tests below reject both.
+    const float n = 1.0f / (dir[k] + planeU * dir[ku] + planeV * dir[kv]);
+    const float t = (planeDist - o[k] - planeU * o[ku] - planeV * o[kv]) * n;
+    // No epsilon at the origin: callers offset the origins of secondary rays themselves.
+    if (t >= distance || !(t > 0.0f)) return 0;
+
+    const Vector3& pa = a->position;
+    const float hu = t * dir[ku] + o[ku] - pa[ku];
+    const float hv = t * dir[kv] + o[kv] - pa[kv];
+
+    const float beta = hv * betaV + hu * betaU;
+    u = beta;
+    if (!(beta >= 0.0f)) return 0;
+    const float gamma = hv * gammaV + hu * gammaU;
+    v = gamma;
+    if (!(gamma >= 0.0f)) return 0;
+    if (beta + gamma > 1.0f) return 0;
+
+    distance = t;
+    // -1 when the ray meets the side from which a, b, c appear counter-clockwise.
+    return dot(dir, normal) > 0.0f ? -1 : 1;
+}
+
+// Akenine-Moller's triangle/box overlap test, in the box's frame. No epsilons: touching overlaps.
+bool Triangle::overlapsBox(const Box& box) const {
+    const Vector3 h = box.size * 0.5f;
+    const Vector3 centre = box.min + h;
+    const Vector3 ta = a->position - centre;
+    const Vector3 tb = b->position - centre;
+    const Vector3 tc = c->position - centre;
+    const Vector3 f0 = tb - ta;
+    const Vector3 f1 = tc - tb;
+    const Vector3 f2 = ta - tc;
+
+    // Axes x, y, z crossed with each edge. An edge's two ends project to the same value on its own axes,
+    // so each test needs only two of the three vertices.
+    const float f0x = std::fabs(f0.x), f0y = std::fabs(f0.y), f0z = std::fabs(f0.z);
+    if (separates(f0.z * ta.y - f0.y * ta.z, f0.z * tc.y - f0.y * tc.z, f0z * h.y + f0y * h.z)) return false;
+    if (separates(-f0.z * ta.x + f0.x * ta.z, -f0.z * tc.x + f0.x * tc.z, f0z * h.x + f0x * h.z)) return false;
+    if (separates(f0.y * tb.x - f0.x * tb.y, f0.y * tc.x - f0.x * tc.y, f0y * h.x + f0x * h.y)) return false;
+
+    const float f1x = std::fabs(f1.x), f1y = std::fabs(f1.y), f1z = std::fabs(f1.z);
+    if (separates(f1.z * ta.y - f1.y * ta.z, f1.z * tc.y - f1.y * tc.z, f1z * h.y + f1y * h.z)) return false;
+    if (separates(-f1.z * ta.x + f1.x * ta.z, -f1.z * tc.x + f1.x * tc.z, f1z * h.x + f1x * h.z)) return false;
+    if (separates(f1.y * ta.x - f1.x * ta.y, f1.y * tb.x - f1.x * tb.y, f1y * h.x + f1x * h.y)) return false;
+
+    const float f2x = std::fabs(f2.x), f2y = std::fabs(f2.y), f2z = std::fabs(f2.z);
+    if (separates(f2.z * ta.y - f2.y * ta.z, f2.z * tb.y - f2.y * tb.z, f2z * h.y + f2y * h.z)) return false;
+    if (separates(-f2.z * ta.x + f2.x * ta.z, -f2.z * tb.x + f2.x * tb.z, f2z * h.x + f2x * h.z)) return false;
+    if (separates(f2.y * tb.x - f2.x * tb.y, f2.y * tc.x - f2.x * tc.y, f2y * h.x + f2x * h.y)) return false;
+
+    if (separatesOnAxis(ta.x, tb.x, tc.x, h.x)) return false;
+    if (separatesOnAxis(ta.y, tb.y, tc.y, h.y)) return false;
+    if (separatesOnAxis(ta.z, tb.z, tc.z, h.z)) return false;
+
+    // The triangle's plane against the box corners nearest to and farthest from it along n.
+    const Vector3 n = cross(f0, f1);
+    Vector3 vmin;
+    Vector3 vmax;
+    for (int q = 0; q < 3; ++q) {
+        if (n[q] > 0.0f) {
+            vmin[q] = -h[q] - ta[q];
+            vmax[q] = h[q] - ta[q];
+        } else {
+            vmin[q] = h[q] - ta[q];
+            vmax[q] = -h[q] - ta[q];
+        }
+    }
+    return !(dot(n, vmin) > 0.0f) && dot(n, vmax) >= 0.0f;
+}
+
+void Triangle::extent(float& min, float& max, int axis) const {
+    min = a->position[axis];
+    max = min;
+    const float pb = b->position[axis];
+    if (pb < min) min = pb;
+    if (pb > max) max = pb;
+    const float pc = c->position[axis];
+    if (pc < min) min = pc;
+    if (pc > max) max = pc;
+}
+
+Vector3 Triangle::normalAt(const Vector3&, float u, float v) const {
+    const Vector3& na = a->normal;
+    return normalize(na + (b->normal - na) * u + (c->normal - na) * v);
+}
+
+void Triangle::textureCoordinates(const Vector3&, float& u, float& v, float&) const {
+    // Both from the incoming weights: u is still needed for t after s is known.
+    const float s = a->u + (b->u - a->u) * u + (c->u - a->u) * v;
+    const float t = a->v + (b->v - a->v) * u + (c->v - a->v) * v;
+    u = s;
+    v = t;
+}
+
+// A proxy never takes the texture branch. Maps ignore the third coordinate.
+Color Triangle::colorAt(const Vector3&, float s, float t) const {
+    float out[3];
+    if (material->colorTexture != nullptr && type != proxy)
+        material->colorTexture->lookup(out, s, t, 0.0f);
+    else
+        material->color->lookup(out, 0.0f, 0.0f, 0.0f);
+    return {out[0], out[1], out[2]};
+}
+
+float Triangle::valueAt(const Vector3&, float s, float t) const {
+    float out[3];
+    if (material->reflectivityTexture != nullptr && type != proxy)
+        material->reflectivityTexture->lookup(out, s, t, 0.0f);
+    else
+        material->reflectivity->lookup(out, 0.0f, 0.0f, 0.0f);
+    return out[0];
+}
+
+void Triangle::update() {
+    computePlane();
+}
+
+} // namespace Raytracer
