@@ -15,9 +15,9 @@ constexpr float twoPi = 6.2831855f;
 
 // Animation time that persists from frame to frame.
 struct AnimationClock {
-    float robotTime = 0.0f;            // robot key time, in frames
-    float orbitAngleA = 0.0f;          // radians
-    float orbitAngleB = 3.1415927f;    // radians
+    float robotTime = 0.0f;         // robot key time, in frames
+    float orbitAngleA = 0.0f;       // radians
+    float orbitAngleB = 3.1415927f; // radians
 };
 
 // Moves robotTime on by one frame according to the active state; the states are tested in the order

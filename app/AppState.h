@@ -9,8 +9,8 @@ class Renderer;
 
 // The start-up values the command line sets. Missing arguments keep these defaults.
 struct StartupSettings {
-    int imageSize = 512;  // width and height: the image is square
-    int bucketSize = 16;  // side of a square render bucket, in pixels
+    int imageSize = 512; // width and height: the image is square
+    int bucketSize = 16; // side of a square render bucket, in pixels
     int startAreaLightSubdivisions = 16;
     int startTraceDepth = 6;
     int startReflectionSamples = 8;

@@ -25,8 +25,8 @@ CommandLine failure(const std::string& message) {
 enum class OptionMatch { other, missingValue, withValue };
 
 // Reads an option written as "--name value" or "--name=value".
-OptionMatch matchOption(const std::string& arg, const std::string& name, int argc, const char* const* argv, int& i,
-                        std::string& value) {
+OptionMatch matchOption(const std::string& arg, const std::string& name, int argc, const char* const* argv,
+                        int& i, std::string& value) {
     if (arg == name) {
         if (i + 1 >= argc) {
             return OptionMatch::missingValue;
@@ -90,7 +90,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool headless) {
             continue;
         }
         std::string value;
-        if (const OptionMatch m = matchOption(arg, "--frames", argc, argv, i, value); m != OptionMatch::other) {
+        if (const OptionMatch m = matchOption(arg, "--frames", argc, argv, i, value);
+            m != OptionMatch::other) {
             if (m == OptionMatch::missingValue || !parseFrameCount(value, result.headless.frames)) {
                 return failure("--frames needs a whole number from 1 to " + std::to_string(maxFrames) +
                                (m == OptionMatch::missingValue ? std::string() : " (got \"" + value + "\")"));
@@ -114,7 +115,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool headless) {
         return failure("unknown option " + arg);
     }
     if (positional.size() > 8) {
-        return failure("too many arguments: at most 8 are read, " + std::to_string(positional.size()) + " given");
+        return failure("too many arguments: at most 8 are read, " + std::to_string(positional.size()) +
+                       " given");
     }
 
     // Position 1 is read by nobody; it is kept for the command lines people already use.
@@ -139,15 +141,17 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool headless) {
     }
     const long perSide = s.imageSize / s.bucketSize;
     if (perSide * perSide > maxBucketCount) {
-        return failure("bucket size " + std::to_string(s.bucketSize) + " makes " + std::to_string(perSide * perSide) +
-                       " buckets, one thread each; at most " + std::to_string(maxBucketCount) + " are allowed");
+        return failure("bucket size " + std::to_string(s.bucketSize) + " makes " +
+                       std::to_string(perSide * perSide) + " buckets, one thread each; at most " +
+                       std::to_string(maxBucketCount) + " are allowed");
     }
     return result;
 }
 
 std::string usageText(const std::string& program, bool headless) {
-    std::string text = "Usage: " + program +
-                       " [ignored [size [bucket [subdivisions [depth [samples [arealight [antialiasing]]]]]]]]";
+    std::string text =
+        "Usage: " + program +
+        " [ignored [size [bucket [subdivisions [depth [samples [arealight [antialiasing]]]]]]]]";
     text += headless ? " [options]\n" : "\n";
     text += headless ? "Renders frames of the Lumenbox scene without a window and writes the last one.\n"
                      : "Ray traces the animated Lumenbox scene in a window.\n";

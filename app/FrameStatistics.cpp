@@ -46,8 +46,8 @@ std::string FrameStatistics::medianLine() const {
         rates.push_back(megaraysPerSecond(frame));
     }
     char line[128];
-    std::snprintf(line, sizeof line, "median: %.1f ms, %.2f Mrays/s over %zu frames", median(times), median(rates),
-                  m_frames.size());
+    std::snprintf(line, sizeof line, "median: %.1f ms, %.2f Mrays/s over %zu frames", median(times),
+                  median(rates), m_frames.size());
     return line;
 }
 

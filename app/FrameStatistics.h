@@ -8,7 +8,7 @@ namespace Raytracer {
 
 // Frame times and ray counts of a headless run, and the lines --stats prints about them.
 class FrameStatistics {
-public:
+  public:
     void add(double milliseconds, std::uint32_t rays);
 
     // "frame 3: 412.7 ms, 2315520 rays, 5.61 Mrays/s" for the latest frame, numbered from 1.
@@ -16,7 +16,7 @@ public:
     // "median: 410.2 ms, 5.63 Mrays/s over 10 frames": the medians of the frame times and of the rates.
     std::string medianLine() const;
 
-private:
+  private:
     struct Frame {
         double milliseconds;
         std::uint32_t rays;

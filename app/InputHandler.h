@@ -14,7 +14,7 @@ enum class MouseButton { left, right, other };
 // The window's input callbacks and the idle loop, as plain code: keys and mouse change the settings,
 // the camera, the first light and the robot commands, and decide when frames are rendered.
 class InputHandler {
-public:
+  public:
     InputHandler(AppState& app, WindowSystem& window) : m_app(app), m_window(window) {}
 
     void keyboard(unsigned char key);
@@ -28,7 +28,7 @@ public:
     // Applies mouse look and movement to the renderer's camera.
     void updateCamera();
 
-private:
+  private:
     void requestRedraw();
     void resetToDefaults();
 

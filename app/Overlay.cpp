@@ -37,16 +37,18 @@ OverlayLayout layoutOverlay(const AppState& app, long nowTicks) {
     // Whole milliseconds, in double: a frame shown within its own millisecond reads as infinite.
     const double fps = 1.0 / (static_cast<double>(nowTicks - app.frameStartTicks) * 0.001);
     status(0, h - 10, "FPS:" + formatOverlayText("%f", fps));
-    status(100, h - 10, "Area Lights Sub Div([,]):" + formatOverlayText("%d", settings.areaLightSubdivisions));
+    status(100, h - 10,
+           "Area Lights Sub Div([,]):" + formatOverlayText("%d", settings.areaLightSubdivisions));
     status(250, h - 10, "Trace Depth(-,+):" + formatOverlayText("%d", settings.traceDepth));
-    status(360, h - 10, "Reflection Diff Samples(k,l):" + formatOverlayText("%d", settings.reflectionSamples));
+    status(360, h - 10,
+           "Reflection Diff Samples(k,l):" + formatOverlayText("%d", settings.reflectionSamples));
     status(0, h - 20, "Rays casted:" + formatOverlayText("%u", renderer.raysCast));
     status(250, h - 20, "Intersections:" + formatOverlayText("%u", renderer.intersections));
     const Light* light = renderer.scene->firstLight();
     status(355, h - 20,
-           light == nullptr                         ? "Light (J): None"
+           light == nullptr                     ? "Light (J): None"
            : light->type == Light::areaSampling ? "Light (J): Area"
-                                                    : "Light (J): Point");
+                                                : "Light (J): Point");
     status(0, h - 30, settings.antiAliasing ? "AntiAliasing: On" : "AntiAliasing: Off");
     status(100, h - 30, "Robot animation:");
     if (const std::string state = robotStateName(renderer.robot); !state.empty()) {

@@ -15,7 +15,8 @@ void initialiseRenderer(AppState& app) {
     try {
         app.frameBuffer = new FrameBuffer(app.imageWidth, app.imageHeight);
     } catch (const std::bad_alloc& e) {
-        throw FatalError(std::string("An exception occurred: ") + e.what(), FatalError::Stream::standardOutput);
+        throw FatalError(std::string("An exception occurred: ") + e.what(),
+                         FatalError::Stream::standardOutput);
     }
     app.renderer = new Renderer(app.imageWidth, app.imageHeight, app.bucketSize, app.frameBuffer->pixels());
 

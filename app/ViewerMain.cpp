@@ -22,7 +22,7 @@ namespace {
 static_assert(keyF1 == GLUT_KEY_F1 && keyF2 == GLUT_KEY_F2, "special keys are numbered as GLUT numbers them");
 
 class GlutWindow final : public WindowSystem {
-public:
+  public:
     void setIdleEnabled(bool enabled) override;
     void postRedisplay() override { glutPostRedisplay(); }
     void warpPointer(int x, int y) override { glutWarpPointer(x, y); }

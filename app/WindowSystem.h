@@ -5,7 +5,7 @@ namespace Raytracer {
 // What the input handlers ask of the window toolkit. The GLUT shell forwards these to GLUT; the
 // headless renderer and the tests supply their own.
 class WindowSystem {
-public:
+  public:
     // Registers (true) or unregisters (false) the idle callback; frames are rendered only while it is.
     virtual void setIdleEnabled(bool enabled) = 0;
     virtual void postRedisplay() = 0;
@@ -16,7 +16,7 @@ public:
     // Ends the process with status 0 (the Escape key); the exit handler cleans up.
     virtual void quit() = 0;
 
-protected:
+  protected:
     ~WindowSystem() = default;
 };
 

@@ -94,9 +94,23 @@ template <bool polling> void ReleaseRoundTrip(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK_TEMPLATE(IdleWorkers, true)->Name("IdleWorkers/poll")->Iterations(4)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(IdleWorkers, false)->Name("IdleWorkers/block")->Iterations(4)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(ReleaseRoundTrip, true)->Name("ReleaseRoundTrip/poll")->Unit(benchmark::kMicrosecond)->MinTime(1.0);
-BENCHMARK_TEMPLATE(ReleaseRoundTrip, false)->Name("ReleaseRoundTrip/block")->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK_TEMPLATE(IdleWorkers, true)
+    ->Name("IdleWorkers/poll")
+    ->Iterations(4)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(IdleWorkers, false)
+    ->Name("IdleWorkers/block")
+    ->Iterations(4)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(ReleaseRoundTrip, true)
+    ->Name("ReleaseRoundTrip/poll")
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(1.0);
+BENCHMARK_TEMPLATE(ReleaseRoundTrip, false)
+    ->Name("ReleaseRoundTrip/block")
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(1.0);
 
 BENCHMARK_MAIN();

@@ -11,7 +11,7 @@ struct TraversalScratch;
 
 // How a scene finds its primitives. KdTree is the only kind.
 class AccelerationStructure {
-public:
+  public:
     // Builds over scene.primitives inside the scene's bounds.
     virtual void build(Scene& scene) = 0;
     // Nearest hit closer than record.distance: 0 for none, else the hit's facing (+1 or -1), with the
@@ -27,7 +27,7 @@ public:
     // 1 when some primitive lies closer than distance, else 0.
     virtual int occluded(const Ray& ray, float distance, TraversalScratch& scratch) const = 0;
 
-protected:
+  protected:
     ~AccelerationStructure() = default;
 };
 

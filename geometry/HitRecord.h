@@ -10,8 +10,8 @@ class Scene;
 struct HitRecord {
     float distance = 10000.0f;
     const Primitive* primitive = nullptr;
-    float u = 0.0f; // barycentric weight of corner b: hit = (1 - u - v) a + u b + v c
-    float v = 0.0f; // barycentric weight of corner c
+    float u = 0.0f;            // barycentric weight of corner b: hit = (1 - u - v) a + u b + v c
+    float v = 0.0f;            // barycentric weight of corner c
     Scene* instance = nullptr; // the moving part's sub-scene the hit lies in; null for the top level
 };
 

@@ -12,7 +12,7 @@ namespace Raytracer {
 // node's 29-bit field are indices into the pool's storage, so index 0 is never handed out and keeps
 // meaning "empty list".
 class KdPool {
-public:
+  public:
     static constexpr int defaultCapacity = 4000000;
 
     // capacity: nodes, and list elements, the pool holds.
@@ -39,11 +39,15 @@ public:
 
     KdNode* node(std::uint32_t reference) { return &m_nodes[reference]; }
     const KdNode* node(std::uint32_t reference) const { return &m_nodes[reference]; }
-    std::uint32_t reference(const KdNode* node) const { return static_cast<std::uint32_t>(node - m_nodes.data()); }
+    std::uint32_t reference(const KdNode* node) const {
+        return static_cast<std::uint32_t>(node - m_nodes.data());
+    }
     const KdListElement* element(std::uint32_t reference) const {
         return reference == 0 ? nullptr : &m_elements[reference];
     }
-    KdListElement* element(std::uint32_t reference) { return reference == 0 ? nullptr : &m_elements[reference]; }
+    KdListElement* element(std::uint32_t reference) {
+        return reference == 0 ? nullptr : &m_elements[reference];
+    }
     std::uint32_t reference(const KdListElement* element) const {
         return element == nullptr ? 0u : static_cast<std::uint32_t>(element - m_elements.data());
     }
@@ -56,16 +60,16 @@ public:
     int nodesInUse() const { return m_nextPair; }
     int elementHighWater() const { return m_highWater; }
 
-private:
+  private:
     // Storage index of the first pair and the first element: 32 bytes in, and never 0.
     static constexpr int firstNode = 4;
     static constexpr int firstElement = 2;
 
     std::vector<KdNode> m_nodes;
     std::vector<KdListElement> m_elements;
-    int m_nextPair = firstNode;      // next pair to hand out
-    int m_basePair = firstNode;      // where reset() rewinds m_nextPair
-    int m_highWater = firstElement;  // one past the highest element ever taken
+    int m_nextPair = firstNode;     // next pair to hand out
+    int m_basePair = firstNode;     // where reset() rewinds m_nextPair
+    int m_highWater = firstElement; // one past the highest element ever taken
 };
 
 } // namespace Raytracer

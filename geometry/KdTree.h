@@ -23,7 +23,7 @@ struct SplitCandidate {
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
 // counted with the exact triangle/box overlap test. Nodes and leaf lists come from the pool.
 class KdTree final : public AccelerationStructure {
-public:
+  public:
     static constexpr std::int32_t defaultMaxDepth = 60;
 
     explicit KdTree(KdPool& pool);
@@ -43,8 +43,8 @@ public:
     KdPool& pool() const { return m_pool; }
     const Scene* scene() const { return m_scene; }
 
-    std::unique_ptr<KdNode> root; // not from the pool
-    SplitCandidate* candidates = nullptr;     // the current node's candidates, ascending, no duplicates
+    std::unique_ptr<KdNode> root;         // not from the pool
+    SplitCandidate* candidates = nullptr; // the current node's candidates, ascending, no duplicates
     SplitCandidate* freeCandidates = nullptr;
     std::vector<SplitCandidate> candidateStore;
     std::vector<std::uint8_t> stillRight; // per primitive of the node being split
@@ -53,7 +53,7 @@ public:
     std::vector<const Primitive*> scratchPrimitives;
     std::int32_t maxDepth = defaultMaxDepth;
 
-private:
+  private:
     void subdivide(KdNode* node, const Box& box, int depth, int count);
 
     KdPool& m_pool;

@@ -17,7 +17,8 @@ namespace {
 constexpr float traversalMargin = 0.0001f;
 
 // Every primitive in a tree is a Triangle (a final class), so this call is direct, not virtual.
-inline int intersectPrimitive(const Primitive* primitive, const Ray& ray, float& distance, float& u, float& v) {
+inline int intersectPrimitive(const Primitive* primitive, const Ray& ray, float& distance, float& u,
+                              float& v) {
     return static_cast<const Triangle*>(primitive)->intersect(ray, distance, u, v);
 }
 
@@ -166,8 +167,8 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
                 Scene* instance = p->owner->instance;
                 float localDistance = record.distance + traversalMargin;
                 const Primitive* hit = nullptr;
-                const int localFacing = intersectNearestInInstance(localRay(ray, *instance), localDistance, hit,
-                                                                   *instance, u, v, scratch);
+                const int localFacing = intersectNearestInInstance(localRay(ray, *instance), localDistance,
+                                                                   hit, *instance, u, v, scratch);
                 if (localFacing != 0) {
                     result = localFacing;
                     record.distance = localDistance;
@@ -192,31 +193,34 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
 }
 
 int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Primitive*& primitive,
-                                       const Scene& instance, float& u, float& v, TraversalScratch& scratch) const {
+                                       const Scene& instance, float& u, float& v,
+                                       TraversalScratch& scratch) const {
     const KdTree* tree = treeOf(instance);
     TraversalEntry* stack = scratch.instanceStack.data();
     if (tree == nullptr || !beginSegment(ray, instance, distance, stack)) {
         return 0;
     }
     int result = 0;
-    walk(tree->m_pool, tree->root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int exit) {
-        // One limit per leaf, shrinking with every hit, so the leaf's nearest hit wins.
-        float tmax = stack[exit].t;
-        for (const KdListElement* e = tree->m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
-            float hitU;
-            float hitV;
-            ++scratch.intersections;
-            const int facing = intersectPrimitive(e->primitive, ray, tmax, hitU, hitV);
-            if (facing != 0) {
-                result = facing;
-                primitive = e->primitive;
-                distance = tmax;
-                u = hitU;
-                v = hitV;
-            }
-        }
-        return result != 0;
-    });
+    walk(tree->m_pool, tree->root.get(), ray, stack, scratch.mod3Table.data(),
+         [&](const KdNode* leaf, int exit) {
+             // One limit per leaf, shrinking with every hit, so the leaf's nearest hit wins.
+             float tmax = stack[exit].t;
+             for (const KdListElement* e = tree->m_pool.element(leaf->reference()); e != nullptr;
+                  e = e->next) {
+                 float hitU;
+                 float hitV;
+                 ++scratch.intersections;
+                 const int facing = intersectPrimitive(e->primitive, ray, tmax, hitU, hitV);
+                 if (facing != 0) {
+                     result = facing;
+                     primitive = e->primitive;
+                     distance = tmax;
+                     u = hitU;
+                     v = hitV;
+                 }
+             }
+             return result != 0;
+         });
     return result;
 }
 

@@ -15,7 +15,7 @@ class SceneObject;
 // A surface the kd-trees hold. Triangle is the only kind; traversal calls it directly, so the virtual
 // interface serves the loaders and tests, not the inner loops.
 class Primitive {
-public:
+  public:
     // Values of `type`.
     static constexpr std::int32_t lit = 2;         // ordinary lit triangle
     static constexpr std::int32_t proxy = 3;       // bounding-box proxy of a moving part
@@ -40,7 +40,7 @@ public:
     // Turns barycentric (u, v) into texture coordinates (s, t), in place; w is left alone.
     virtual void textureCoordinates(const Vector3& point, float& u, float& v, float& w) const = 0;
 
-protected:
+  protected:
     explicit Primitive(std::int32_t type_) : type(type_) {}
     ~Primitive() = default;
 };

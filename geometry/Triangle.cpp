@@ -24,10 +24,14 @@ bool separates(float p, float q, float rad) {
 bool separatesOnAxis(float p, float q, float r, float half) {
     float lo = p;
     float hi = p;
-    if (q < lo) lo = q;
-    if (q > hi) hi = q;
-    if (r < lo) lo = r;
-    if (r > hi) hi = r;
+    if (q < lo)
+        lo = q;
+    if (q > hi)
+        hi = q;
+    if (r < lo)
+        lo = r;
+    if (r > hi)
+        hi = r;
     return lo > half || hi < -half;
 }
 
@@ -88,7 +92,8 @@ int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) con
     const float n = 1.0f / (dir[k] + planeU * dir[ku] + planeV * dir[kv]);
     const float t = (planeDist - o[k] - planeU * o[ku] - planeV * o[kv]) * n;
     // No epsilon at the origin: callers offset the origins of secondary rays themselves.
-    if (t >= distance || !(t > 0.0f)) return 0;
+    if (t >= distance || !(t > 0.0f))
+        return 0;
 
     const Vector3& pa = a->position;
     const float hu = t * dir[ku] + o[ku] - pa[ku];
@@ -96,11 +101,14 @@ int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) con
 
     const float beta = hv * betaV + hu * betaU;
     u = beta;
-    if (!(beta >= 0.0f)) return 0;
+    if (!(beta >= 0.0f))
+        return 0;
     const float gamma = hv * gammaV + hu * gammaU;
     v = gamma;
-    if (!(gamma >= 0.0f)) return 0;
-    if (beta + gamma > 1.0f) return 0;
+    if (!(gamma >= 0.0f))
+        return 0;
+    if (beta + gamma > 1.0f)
+        return 0;
 
     distance = t;
     // -1 when the ray meets the side from which a, b, c appear counter-clockwise.
@@ -121,23 +129,35 @@ bool Triangle::overlapsBox(const Box& box) const {
     // Axes x, y, z crossed with each edge. An edge's two ends project to the same value on its own axes,
     // so each test needs only two of the three vertices.
     const float f0x = std::fabs(f0.x), f0y = std::fabs(f0.y), f0z = std::fabs(f0.z);
-    if (separates(f0.z * ta.y - f0.y * ta.z, f0.z * tc.y - f0.y * tc.z, f0z * h.y + f0y * h.z)) return false;
-    if (separates(-f0.z * ta.x + f0.x * ta.z, -f0.z * tc.x + f0.x * tc.z, f0z * h.x + f0x * h.z)) return false;
-    if (separates(f0.y * tb.x - f0.x * tb.y, f0.y * tc.x - f0.x * tc.y, f0y * h.x + f0x * h.y)) return false;
+    if (separates(f0.z * ta.y - f0.y * ta.z, f0.z * tc.y - f0.y * tc.z, f0z * h.y + f0y * h.z))
+        return false;
+    if (separates(-f0.z * ta.x + f0.x * ta.z, -f0.z * tc.x + f0.x * tc.z, f0z * h.x + f0x * h.z))
+        return false;
+    if (separates(f0.y * tb.x - f0.x * tb.y, f0.y * tc.x - f0.x * tc.y, f0y * h.x + f0x * h.y))
+        return false;
 
     const float f1x = std::fabs(f1.x), f1y = std::fabs(f1.y), f1z = std::fabs(f1.z);
-    if (separates(f1.z * ta.y - f1.y * ta.z, f1.z * tc.y - f1.y * tc.z, f1z * h.y + f1y * h.z)) return false;
-    if (separates(-f1.z * ta.x + f1.x * ta.z, -f1.z * tc.x + f1.x * tc.z, f1z * h.x + f1x * h.z)) return false;
-    if (separates(f1.y * ta.x - f1.x * ta.y, f1.y * tb.x - f1.x * tb.y, f1y * h.x + f1x * h.y)) return false;
+    if (separates(f1.z * ta.y - f1.y * ta.z, f1.z * tc.y - f1.y * tc.z, f1z * h.y + f1y * h.z))
+        return false;
+    if (separates(-f1.z * ta.x + f1.x * ta.z, -f1.z * tc.x + f1.x * tc.z, f1z * h.x + f1x * h.z))
+        return false;
+    if (separates(f1.y * ta.x - f1.x * ta.y, f1.y * tb.x - f1.x * tb.y, f1y * h.x + f1x * h.y))
+        return false;
 
     const float f2x = std::fabs(f2.x), f2y = std::fabs(f2.y), f2z = std::fabs(f2.z);
-    if (separates(f2.z * ta.y - f2.y * ta.z, f2.z * tb.y - f2.y * tb.z, f2z * h.y + f2y * h.z)) return false;
-    if (separates(-f2.z * ta.x + f2.x * ta.z, -f2.z * tb.x + f2.x * tb.z, f2z * h.x + f2x * h.z)) return false;
-    if (separates(f2.y * tb.x - f2.x * tb.y, f2.y * tc.x - f2.x * tc.y, f2y * h.x + f2x * h.y)) return false;
+    if (separates(f2.z * ta.y - f2.y * ta.z, f2.z * tb.y - f2.y * tb.z, f2z * h.y + f2y * h.z))
+        return false;
+    if (separates(-f2.z * ta.x + f2.x * ta.z, -f2.z * tb.x + f2.x * tb.z, f2z * h.x + f2x * h.z))
+        return false;
+    if (separates(f2.y * tb.x - f2.x * tb.y, f2.y * tc.x - f2.x * tc.y, f2y * h.x + f2x * h.y))
+        return false;
 
-    if (separatesOnAxis(ta.x, tb.x, tc.x, h.x)) return false;
-    if (separatesOnAxis(ta.y, tb.y, tc.y, h.y)) return false;
-    if (separatesOnAxis(ta.z, tb.z, tc.z, h.z)) return false;
+    if (separatesOnAxis(ta.x, tb.x, tc.x, h.x))
+        return false;
+    if (separatesOnAxis(ta.y, tb.y, tc.y, h.y))
+        return false;
+    if (separatesOnAxis(ta.z, tb.z, tc.z, h.z))
+        return false;
 
     // The triangle's plane against the box corners nearest to and farthest from it along n.
     const Vector3 n = cross(f0, f1);
@@ -159,11 +179,15 @@ void Triangle::extent(float& min, float& max, int axis) const {
     min = a->position[axis];
     max = min;
     const float pb = b->position[axis];
-    if (pb < min) min = pb;
-    if (pb > max) max = pb;
+    if (pb < min)
+        min = pb;
+    if (pb > max)
+        max = pb;
     const float pc = c->position[axis];
-    if (pc < min) min = pc;
-    if (pc > max) max = pc;
+    if (pc < min)
+        min = pc;
+    if (pc > max)
+        max = pc;
 }
 
 Vector3 Triangle::normalAt(const Vector3&, float u, float v) const {

@@ -9,7 +9,7 @@ struct Vertex;
 // A triangle over three vertices it does not own, with Wald's projection ray test: the plane and edge
 // coefficients are precomputed on the dominant axis so that a test costs one division.
 class Triangle final : public Primitive {
-public:
+  public:
     // Computes the plane from the corner positions and writes the unit face normal into the three
     // vertices (the mesh builder overwrites them with the file's normals).
     Triangle(std::int32_t type, Vertex* a, Vertex* b, Vertex* c);
@@ -37,7 +37,7 @@ public:
     float gammaU = 0.0f;
     float gammaV = 0.0f;
 
-private:
+  private:
     void computePlane();
 };
 

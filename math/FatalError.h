@@ -9,7 +9,7 @@ namespace Raytracer {
 // carries the one line to print and where it goes; the front end prints it and exits non-zero.
 // Kept in the lowest layer because every subsystem can meet one.
 class FatalError : public std::runtime_error {
-public:
+  public:
     enum class Stream { standardError, standardOutput };
 
     explicit FatalError(const std::string& line, Stream stream = Stream::standardError)
@@ -17,7 +17,7 @@ public:
 
     Stream stream() const { return m_stream; }
 
-private:
+  private:
     Stream m_stream;
 };
 

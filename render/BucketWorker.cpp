@@ -21,8 +21,9 @@ constexpr float antiAliasingOffsets[4][2] = {{0.5f, 0.5f}, {0.5f, 1.0f}, {1.0f, 
 BucketWorker::BucketWorker(Scene* scene_, int bucketSize_, int bucketColumn_, int bucketRow_, Camera* camera_,
                            int imageWidth_, int imageHeight_, Counter* trigger_, RenderSettings* settings_,
                            Counter* done_)
-    : camera(camera_), scene(scene_), bucketSize(bucketSize_), bucketColumn(bucketColumn_), bucketRow(bucketRow_),
-      imageWidth(imageWidth_), imageHeight(imageHeight_), settings(settings_), trigger(trigger_), done(done_) {}
+    : camera(camera_), scene(scene_), bucketSize(bucketSize_), bucketColumn(bucketColumn_),
+      bucketRow(bucketRow_), imageWidth(imageWidth_), imageHeight(imageHeight_), settings(settings_),
+      trigger(trigger_), done(done_) {}
 
 void BucketWorker::run() {
     for (;;) {
@@ -74,8 +75,8 @@ void BucketWorker::renderBucket() {
                 raysCast += 4;
             } else {
                 const Ray ray = primaryRay(screenX + pixelWidth, screenY + pixelHeight);
-                trace(ray, pixel, 1, 1.0f, distance, reflectionSamples, areaLightSubdivisions, reflectionWeight,
-                      areaLightWeight);
+                trace(ray, pixel, 1, 1.0f, distance, reflectionSamples, areaLightSubdivisions,
+                      reflectionWeight, areaLightWeight);
                 raysCast += 1;
             }
             settings->frameBuffer[p] = pixel;

@@ -17,9 +17,9 @@ class Scene;
 // thread needs to trace: its ray counter and its traversal scratch (stacks, mod3Table and the
 // intersections counter), so tracing allocates nothing.
 class BucketWorker : public TraversalScratch {
-public:
-    BucketWorker(Scene* scene, int bucketSize, int bucketColumn, int bucketRow, Camera* camera, int imageWidth,
-                 int imageHeight, Counter* trigger, RenderSettings* settings, Counter* done);
+  public:
+    BucketWorker(Scene* scene, int bucketSize, int bucketColumn, int bucketRow, Camera* camera,
+                 int imageWidth, int imageHeight, Counter* trigger, RenderSettings* settings, Counter* done);
     BucketWorker(const BucketWorker&) = delete;
     BucketWorker& operator=(const BucketWorker&) = delete;
 
@@ -38,8 +38,9 @@ public:
 
     // Follows one ray and adds the light it carries to result (which the caller zeroes). distance is
     // set to the nearest hit's distance, 10000 when nothing is hit.
-    void trace(const Ray& ray, Color& result, int depth, float mediumIndex, float& distance, int reflectionSamples,
-               int areaLightSubdivisions, float reflectionWeight, float areaLightWeight);
+    void trace(const Ray& ray, Color& result, int depth, float mediumIndex, float& distance,
+               int reflectionSamples, int areaLightSubdivisions, float reflectionWeight,
+               float areaLightWeight);
 
     Camera* camera;
     float screenX = 0.0f; // image-plane lower-left corner of the current pixel
@@ -52,20 +53,20 @@ public:
     int imageHeight;
     RenderSettings* settings;
     std::uint32_t raysCast = 0; // rays traced in the current bucket, primary and secondary
-    Counter* trigger;                // this bucket's start counter
-    Counter* done;                   // the renderer's completion counter
+    Counter* trigger;           // this bucket's start counter
+    Counter* done;              // the renderer's completion counter
 
-private:
+  private:
     bool m_stopRequested = false;
 };
 
 // The copyable function object a thread runs: it runs the pointed-to worker's loop.
 class BucketRenderThread {
-public:
+  public:
     explicit BucketRenderThread(BucketWorker* worker) : m_worker(worker) {}
     void operator()() const { m_worker->run(); }
 
-private:
+  private:
     BucketWorker* m_worker;
 };
 

@@ -22,7 +22,8 @@ struct Camera {
 
     Camera() = default;
     Camera(int imageWidth, int imageHeight)
-        : pixelWidth(8.0f / static_cast<float>(imageWidth)), pixelHeight(8.0f / static_cast<float>(imageHeight)) {}
+        : pixelWidth(8.0f / static_cast<float>(imageWidth)),
+          pixelHeight(8.0f / static_cast<float>(imageHeight)) {}
 };
 
 } // namespace Raytracer

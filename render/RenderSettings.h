@@ -11,7 +11,7 @@ struct RenderSettings {
     static constexpr int defaultTraceDepth = 6;
     static constexpr int defaultReflectionSamples = 8;
 
-    Color* frameBuffer = nullptr; // the application's frame buffer pixels
+    Color* frameBuffer = nullptr;                             // the application's frame buffer pixels
     int areaLightSubdivisions = defaultAreaLightSubdivisions; // shadow rays per area light
     int traceDepth = defaultTraceDepth;                       // deepest recursion level, primary rays are 1
     int reflectionSamples = defaultReflectionSamples;         // rays per blurred reflection

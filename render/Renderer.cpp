@@ -53,9 +53,9 @@ void Renderer::startWorkers() {
             for (int j = 0; j < rows(); ++j) {
                 const int b = bucketSlot(i, j);
                 bucketTriggers[b].store(0);
-                workers[b] = std::make_unique<BucketWorker>(scene.get(), bucketSize, i, j, &camera, imageWidth,
-                                                            imageHeight, &bucketTriggers[b], settings.get(),
-                                                            bucketsDone.get());
+                workers[b] = std::make_unique<BucketWorker>(scene.get(), bucketSize, i, j, &camera,
+                                                            imageWidth, imageHeight, &bucketTriggers[b],
+                                                            settings.get(), bucketsDone.get());
                 threads[b] = threadGroup.create_thread(BucketRenderThread(workers[b].get()));
             }
         }

@@ -22,7 +22,7 @@ class Scene;
 // release every bucket, wait for all of them, sum the statistics, then advance the animation while
 // the workers are idle. Everything here runs on the thread that calls renderFrame.
 class Renderer {
-public:
+  public:
     // frameBuffer: imageWidth x imageHeight colours owned by the caller. Throws FatalError when it is
     // null or memory runs out.
     Renderer(int imageWidth, int imageHeight, int bucketSize, Color* frameBuffer);
@@ -56,12 +56,12 @@ public:
     std::uint32_t intersections = 0; // sum of the workers' counters in the last frame
     std::unique_ptr<Counter> bucketsDone;
     std::unique_ptr<Counter[]> bucketTriggers;
-    bool frameReady = false; // a complete frame is in the frame buffer
-    bool animating = true;   // the scene animates and frames follow each other
+    bool frameReady = false;  // a complete frame is in the frame buffer
+    bool animating = true;    // the scene animates and frames follow each other
     bool viewChanged = false; // something visible changed: render one frame
     AnimationClock animationClock;
 
-private:
+  private:
     void startWorkers();
 };
 

@@ -18,7 +18,7 @@ class Skeleton;
 // One class for the top-level scene the renderer owns and for the object-level sub-scene of every
 // renderable object and joint. The top-level scene owns everything the loaders attach to it.
 class Scene {
-public:
+  public:
     static constexpr int lightCapacity = 10;
     static constexpr int topLevelPrimitiveCapacity = 1000;
     static constexpr int jointPrimitiveCapacity = 20000;
@@ -55,7 +55,7 @@ public:
         return raw;
     }
 
-private:
+  private:
     std::vector<std::shared_ptr<void>> m_owned;
 };
 

@@ -15,7 +15,7 @@ struct Vertex;
 // in the primitive list of ownerScene. A bounding-box proxy also carries the transform from its
 // instance scene's local frame to the world.
 class SceneObject {
-public:
+  public:
     std::vector<Vertex*> vertices;     // current (posed) copy; the triangles point at these
     std::vector<Vertex*> restVertices; // transforms always start from this copy
     Vector3 position;                  // local-to-world translation of the instance

@@ -7,7 +7,7 @@ namespace Raytracer {
 
 // A constant colour.
 class ColorMap final : public Map {
-public:
+  public:
     explicit ColorMap(const Color& color_) : color(color_) {}
 
     const float* lookup(float* out, float, float, float) const override {

@@ -6,7 +6,7 @@ namespace Raytracer {
 
 // A constant number, delivered as (value, 0, 0).
 class FloatMap final : public Map {
-public:
+  public:
     explicit FloatMap(float value_) : value(value_) {}
 
     const float* lookup(float* out, float, float, float) const override {

@@ -12,7 +12,7 @@ class RandomGenerator;
 // A light source; subclasses differ only in where a shadow ray aims. The scene owns its lights and
 // never deletes one through this base, which is why it has no virtual destructor.
 class Light {
-public:
+  public:
     // Values of `type`: how the trace core samples the light. Any value but pointSampling means
     // "aim n shadow rays at n sample points".
     static constexpr std::int32_t pointSampling = 1;
@@ -27,7 +27,7 @@ public:
     // the trace core builds. Lights that are points ignore both.
     virtual Vector3 samplePoint(RandomGenerator& generator, std::uint32_t& seed) = 0;
 
-protected:
+  protected:
     Light(const Vector3& position_, const Color& color_, std::int32_t type_)
         : position(position_), color(color_), type(type_) {}
     ~Light() = default;

@@ -61,9 +61,13 @@ TEST(CommandLine, NumbersAreReadAsAtoiReadsThem) {
 }
 
 TEST(CommandLine, SizesThatCannotRenderAreRefused) {
-    for (const auto& args : std::vector<std::vector<const char*>>{
-             {"x", "0"}, {"x", "-5"}, {"x", "abc"}, {"x", "64", "0"}, {"x", "64", "-16"}, {"x", "100000"},
-             {"x", "4096", "1"}}) {
+    for (const auto& args : std::vector<std::vector<const char*>>{{"x", "0"},
+                                                                  {"x", "-5"},
+                                                                  {"x", "abc"},
+                                                                  {"x", "64", "0"},
+                                                                  {"x", "64", "-16"},
+                                                                  {"x", "100000"},
+                                                                  {"x", "4096", "1"}}) {
         const CommandLine c = parse(args);
         EXPECT_EQ(CommandLine::Outcome::error, c.outcome) << args[1];
         EXPECT_FALSE(c.error.empty());
@@ -78,7 +82,8 @@ TEST(CommandLine, HelpAndOptions) {
     // The viewer takes no other option.
     EXPECT_EQ(CommandLine::Outcome::error, parse({"--frames", "3"}).outcome);
 
-    const CommandLine c = parse({"--frames", "3", "x", "--keys", "oj+", "64", "--stats", "--out=f.png", "4"}, true);
+    const CommandLine c =
+        parse({"--frames", "3", "x", "--keys", "oj+", "64", "--stats", "--out=f.png", "4"}, true);
     ASSERT_EQ(CommandLine::Outcome::run, c.outcome) << c.error;
     EXPECT_EQ(3, c.headless.frames);
     EXPECT_EQ("oj+", c.headless.keys);
@@ -88,9 +93,14 @@ TEST(CommandLine, HelpAndOptions) {
     EXPECT_EQ(64, c.startup.imageSize);
     EXPECT_EQ(4, c.startup.bucketSize);
 
-    for (const auto& bad : std::vector<std::vector<const char*>>{
-             {"--frames"}, {"--frames", "0"}, {"--frames", "2x"}, {"--frames=-1"}, {"--out"}, {"--out="},
-             {"--keys"}, {"--bogus"}}) {
+    for (const auto& bad : std::vector<std::vector<const char*>>{{"--frames"},
+                                                                 {"--frames", "0"},
+                                                                 {"--frames", "2x"},
+                                                                 {"--frames=-1"},
+                                                                 {"--out"},
+                                                                 {"--out="},
+                                                                 {"--keys"},
+                                                                 {"--bogus"}}) {
         EXPECT_EQ(CommandLine::Outcome::error, parse(bad, true).outcome) << bad[0];
     }
     EXPECT_EQ(CommandLine::Outcome::run, parse({"--keys", ""}, true).outcome);

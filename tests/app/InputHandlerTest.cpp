@@ -13,7 +13,7 @@ namespace Raytracer {
 namespace {
 
 class RecordingWindow final : public WindowSystem {
-public:
+  public:
     void setIdleEnabled(bool enabled) override {
         idleEnabled = enabled;
         ++idleCalls;
@@ -37,7 +37,7 @@ public:
 };
 
 class InputHandlerTest : public ::testing::Test {
-protected:
+  protected:
     InputHandlerTest() : buffer(64, 64), renderer(64, 64, 64, buffer.pixels()), input(app, window) {
         app.imageWidth = app.imageHeight = 64;
         app.renderer = &renderer;

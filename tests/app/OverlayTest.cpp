@@ -12,7 +12,7 @@ namespace Raytracer {
 namespace {
 
 class OverlayTest : public ::testing::Test {
-protected:
+  protected:
     OverlayTest() : buffer(512, 512), renderer(512, 512, 512, buffer.pixels()) {
         app.renderer = &renderer;
         app.frameBuffer = &buffer;

@@ -31,7 +31,8 @@ void addBox(Scene& scene, const Vector3& lo, const Vector3& hi, SceneObject* own
     const auto corner = [&](int i) {
         return Vector3(i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z);
     };
-    const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+    const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1},
+                             {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
     for (const auto& f : faces) {
         addTriangle(scene, corner(f[0]), corner(f[1]), corner(f[2]), Primitive::proxy)->owner = owner;
         addTriangle(scene, corner(f[0]), corner(f[2]), corner(f[3]), Primitive::proxy)->owner = owner;
@@ -39,7 +40,7 @@ void addBox(Scene& scene, const Vector3& lo, const Vector3& hi, SceneObject* own
 }
 
 class KdTreeTraversal : public ::testing::Test {
-protected:
+  protected:
     KdTreeTraversal() : pool(200000), scratch(std::make_unique<TraversalScratch>()) {}
 
     KdTree* buildTree(Scene& scene, const Vector3& lo, const Vector3& size) {
@@ -148,7 +149,8 @@ TEST_F(KdTreeTraversal, AgreesWithBruteForceOnRandomSoups) {
 
             // Shadow queries to just before and just after the nearest hit.
             EXPECT_EQ(0, tree->occluded(ray, nearest * 0.999f, *scratch)) << "soup " << soup << " ray " << r;
-            EXPECT_EQ(1, tree->occluded(ray, nearest * 1.001f + 1e-4f, *scratch)) << "soup " << soup << " ray " << r;
+            EXPECT_EQ(1, tree->occluded(ray, nearest * 1.001f + 1e-4f, *scratch))
+                << "soup " << soup << " ray " << r;
         }
         EXPECT_GT(hits, 150); // the comparison is not vacuous
     }
@@ -156,7 +158,7 @@ TEST_F(KdTreeTraversal, AgreesWithBruteForceOnRandomSoups) {
 
 // A moving part: a triangle in its own frame, reached through a box proxy in the top-level scene.
 class TwoLevelScene : public KdTreeTraversal {
-protected:
+  protected:
     TwoLevelScene() {
         // Local frame: a triangle in the plane z = 0 around the origin.
         localTriangle = addTriangle(part, {-1, -1, 0}, {1, -1, 0}, {0, 1, 0});

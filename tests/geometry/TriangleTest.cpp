@@ -323,7 +323,7 @@ TEST(Triangle, TextureCoordinatesReplaceTheWeights) {
 
 // Returns its coordinates, so a test sees where it was looked up.
 class CoordinateMap final : public Map {
-public:
+  public:
     const float* lookup(float* out, float s, float t, float) const override {
         out[0] = s;
         out[1] = t;
@@ -417,13 +417,21 @@ struct DVec {
     double x, y, z;
 };
 
-DVec toD(const Vector3& v) { return {v.x, v.y, v.z}; }
-DVec sub(const DVec& a, const DVec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-double dotD(const DVec& a, const DVec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+DVec toD(const Vector3& v) {
+    return {v.x, v.y, v.z};
+}
+DVec sub(const DVec& a, const DVec& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+double dotD(const DVec& a, const DVec& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 DVec crossD(const DVec& a, const DVec& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-double lengthD(const DVec& a) { return std::sqrt(dotD(a, a)); }
+double lengthD(const DVec& a) {
+    return std::sqrt(dotD(a, a));
+}
 
 // Moller-Trumbore: the plane hit's parameter and the weights of b and c, without any limits applied.
 struct Reference {
@@ -436,7 +444,8 @@ Reference mollerTrumbore(const DVec& a, const DVec& b, const DVec& c, const DVec
     const DVec e2 = sub(c, a);
     const DVec p = crossD(d, e2);
     const double det = dotD(e1, p);
-    if (std::fabs(det) < 1e-12) return {false, 0, 0, 0};
+    if (std::fabs(det) < 1e-12)
+        return {false, 0, 0, 0};
     const double inv = 1.0 / det;
     const DVec s = sub(o, a);
     const DVec q = crossD(s, e1);
@@ -471,7 +480,8 @@ TEST(Triangle, RandomRaysAgreeWithMollerTrumbore) {
 
         const DVec a = toD(pa), b = toD(pb), c = toD(pc), o = toD(origin), d = toD(direction);
         const Reference ref = mollerTrumbore(a, b, c, o, d);
-        if (!ref.valid) continue;
+        if (!ref.valid)
+            continue;
         // Unlimited, or a limit on either side of the hit.
         const float limit = i % 3 == 0 ? 1e30f : static_cast<float>(ref.t) * limitFactor(random);
 
@@ -484,7 +494,8 @@ TEST(Triangle, RandomRaysAgreeWithMollerTrumbore) {
         const double size = 1.0 + std::max({std::fabs(o.x), std::fabs(o.y), std::fabs(o.z)});
         const double condition = size * thinness * grazing / std::min(lengthD(e1), lengthD(e2));
         const double tolerance = 1e-5 * condition;
-        if (!(tolerance < 0.01)) continue;
+        if (!(tolerance < 0.01))
+            continue;
 
         // Cases within the tolerance of an edge, of the origin or of the limit may go either way.
         const double edgeDistance = std::min({ref.u, ref.v, 1.0 - ref.u - ref.v});
@@ -521,10 +532,9 @@ enum class Overlap { yes, no, unclear };
 Overlap referenceOverlap(const std::array<DVec, 3>& tri, const Box& box, double band) {
     const DVec lo = toD(box.min);
     const DVec hi = {lo.x + box.size.x, lo.y + box.size.y, lo.z + box.size.z};
-    const std::array<DVec, 8> boxCorners = {DVec{lo.x, lo.y, lo.z}, DVec{hi.x, lo.y, lo.z},
-                                            DVec{lo.x, hi.y, lo.z}, DVec{hi.x, hi.y, lo.z},
-                                            DVec{lo.x, lo.y, hi.z}, DVec{hi.x, lo.y, hi.z},
-                                            DVec{lo.x, hi.y, hi.z}, DVec{hi.x, hi.y, hi.z}};
+    const std::array<DVec, 8> boxCorners = {
+        DVec{lo.x, lo.y, lo.z}, DVec{hi.x, lo.y, lo.z}, DVec{lo.x, hi.y, lo.z}, DVec{hi.x, hi.y, lo.z},
+        DVec{lo.x, lo.y, hi.z}, DVec{hi.x, lo.y, hi.z}, DVec{lo.x, hi.y, hi.z}, DVec{hi.x, hi.y, hi.z}};
     const std::array<DVec, 3> boxAxes = {DVec{1, 0, 0}, DVec{0, 1, 0}, DVec{0, 0, 1}};
     const std::array<DVec, 3> edges = {sub(tri[1], tri[0]), sub(tri[2], tri[1]), sub(tri[0], tri[2])};
 
@@ -533,15 +543,18 @@ Overlap referenceOverlap(const std::array<DVec, 3>& tri, const Box& box, double 
         double scale; // the length the axis would have if its two factors were perpendicular
     };
     std::vector<Axis> axes;
-    for (const DVec& x : boxAxes) axes.push_back({x, 1.0});
+    for (const DVec& x : boxAxes)
+        axes.push_back({x, 1.0});
     axes.push_back({crossD(edges[0], edges[1]), lengthD(edges[0]) * lengthD(edges[1])});
     for (const DVec& e : edges)
-        for (const DVec& x : boxAxes) axes.push_back({crossD(x, e), lengthD(e)});
+        for (const DVec& x : boxAxes)
+            axes.push_back({crossD(x, e), lengthD(e)});
 
     bool separated = false, touching = false;
     for (const Axis& axis : axes) {
         const double length = lengthD(axis.direction);
-        if (length < 1e-12 * axis.scale) continue; // parallel factors give no axis
+        if (length < 1e-12 * axis.scale)
+            continue; // parallel factors give no axis
         double triLo = std::numeric_limits<double>::infinity(), triHi = -triLo;
         for (const DVec& p : tri) {
             triLo = std::min(triLo, dotD(p, axis.direction));
@@ -554,10 +567,13 @@ Overlap referenceOverlap(const std::array<DVec, 3>& tri, const Box& box, double 
         }
         const double gap = std::max(triLo - boxHi, boxLo - triHi) / length;
         const double tolerance = band * axis.scale / length;
-        if (gap > tolerance) separated = true;
-        else if (gap > -tolerance) touching = true;
+        if (gap > tolerance)
+            separated = true;
+        else if (gap > -tolerance)
+            touching = true;
     }
-    if (separated) return Overlap::no;
+    if (separated)
+        return Overlap::no;
     return touching ? Overlap::unclear : Overlap::yes;
 }
 
@@ -579,10 +595,12 @@ TEST(Triangle, RandomBoxesAgreeWithAFullSeparatingAxisTest) {
         // Boxes near the triangle, so that both outcomes are common.
         Box box{centre + Vector3(offset(random), offset(random), offset(random)),
                 {extent(random), extent(random), extent(random)}};
-        if (i % 10 == 0) box.size[i / 10 % 3] = 0.0f;
+        if (i % 10 == 0)
+            box.size[i / 10 % 3] = 0.0f;
 
         const Overlap expected = referenceOverlap({toD(pa), toD(pb), toD(pc)}, box, 1e-4);
-        if (expected == Overlap::unclear) continue;
+        if (expected == Overlap::unclear)
+            continue;
         Corners tri(pa, pb, pc);
         ASSERT_EQ(expected == Overlap::yes, tri.triangle.overlapsBox(box)) << "case " << i;
         if (expected == Overlap::yes) {
@@ -595,9 +613,11 @@ TEST(Triangle, RandomBoxesAgreeWithAFullSeparatingAxisTest) {
         for (int axis = 0; axis < 3; ++axis) {
             float lo, hi;
             tri.triangle.extent(lo, hi, axis);
-            if (lo > box.min[axis] + box.size[axis] || hi < box.min[axis]) boundsMeet = false;
+            if (lo > box.min[axis] + box.size[axis] || hi < box.min[axis])
+                boundsMeet = false;
         }
-        if (boundsMeet) ++separatedInsideBounds;
+        if (boundsMeet)
+            ++separatedInsideBounds;
     }
     EXPECT_GT(overlapping, 2000);
     EXPECT_GT(separated, 2000);

@@ -53,10 +53,9 @@ TEST(ModelMath, EulerAnglesRotateAboutFixedAxesXThenYThenZ) {
     const float angles[3] = {0.3f, -0.7f, 1.1f};
     float q[4];
     eulerToQuaternion(angles, q);
-    const Quaternion composed =
-        multiply(Quaternion(std::cos(0.55f), 0, 0, std::sin(0.55f)),
-                 multiply(Quaternion(std::cos(-0.35f), 0, std::sin(-0.35f), 0),
-                          Quaternion(std::cos(0.15f), std::sin(0.15f), 0, 0)));
+    const Quaternion composed = multiply(Quaternion(std::cos(0.55f), 0, 0, std::sin(0.55f)),
+                                         multiply(Quaternion(std::cos(-0.35f), 0, std::sin(-0.35f), 0),
+                                                  Quaternion(std::cos(0.15f), std::sin(0.15f), 0, 0)));
     EXPECT_NEAR(composed.x, q[0], 1e-6f);
     EXPECT_NEAR(composed.y, q[1], 1e-6f);
     EXPECT_NEAR(composed.z, q[2], 1e-6f);
@@ -84,7 +83,8 @@ TEST(ModelMath, MatrixAndQuaternionAgreeForRandomRotations) {
         // Every branch of the trace method recovers the rotation up to the sign of q.
         float back[4];
         matrixToQuaternion(back, m);
-        const float sign = back[3] * q[3] + back[0] * q[0] + back[1] * q[1] + back[2] * q[2] < 0 ? -1.0f : 1.0f;
+        const float sign =
+            back[3] * q[3] + back[0] * q[0] + back[1] * q[1] + back[2] * q[2] < 0 ? -1.0f : 1.0f;
         for (int k = 0; k < 4; ++k) {
             EXPECT_NEAR(q[k], sign * back[k], 2e-5f) << "component " << k << " of case " << i;
         }

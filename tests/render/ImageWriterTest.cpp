@@ -18,7 +18,8 @@ namespace Raytracer {
 namespace {
 
 std::filesystem::path tempPath(const std::string& name) {
-    return std::filesystem::temp_directory_path() / ("lumenbox_image_" + std::to_string(::getpid()) + "_" + name);
+    return std::filesystem::temp_directory_path() /
+           ("lumenbox_image_" + std::to_string(::getpid()) + "_" + name);
 }
 
 // A 3 x 2 frame whose bottom row is red and top row is blue, with out-of-range values.
