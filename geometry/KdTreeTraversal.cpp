@@ -40,23 +40,33 @@ bool beginSegment(const Ray& ray, const Scene& scene, float limit, TraversalEntr
             return false;
         }
     }
+    // Each axis clips the segment [tnear, tfar] as it stands, measured from its start point s. While
+    // tnear is 0 the start is the origin itself; once an earlier axis has moved tnear, measuring from
+    // the origin would misplace the cut and lose hits (instance rays always enter their box that way).
     float tnear = 0.0f;
     float tfar = limit;
     for (int i = 0; i < 3; ++i) {
         const float pos = o[i] + d[i] * tfar;
+        const float s = o[i] + d[i] * tnear;
         if (d[i] >= 0.0f) {
             if (pos > hi[i]) {
-                tfar = (hi[i] - o[i]) / (pos - o[i]) * (tfar - tnear) + tnear;
+                tfar = (hi[i] - s) / (pos - s) * (tfar - tnear) + tnear;
             }
-            if (o[i] < lo[i]) {
-                tnear += (lo[i] - o[i]) / (d[i] * tfar) * (tfar - tnear);
+            if (s < lo[i]) {
+                if (tfar <= tnear) {
+                    return false; // a single point, outside the box on this axis
+                }
+                tnear += (lo[i] - s) / (d[i] * (tfar - tnear)) * (tfar - tnear);
             }
         } else {
             if (pos < lo[i]) {
-                tfar = (o[i] - lo[i]) / (o[i] - pos) * (tfar - tnear) + tnear;
+                tfar = (s - lo[i]) / (s - pos) * (tfar - tnear) + tnear;
             }
-            if (o[i] > hi[i]) {
-                tnear += (hi[i] - o[i]) / (d[i] * tfar) * (tfar - tnear);
+            if (s > hi[i]) {
+                if (tfar <= tnear) {
+                    return false;
+                }
+                tnear += (hi[i] - s) / (d[i] * (tfar - tnear)) * (tfar - tnear);
             }
         }
         if (tnear > tfar) {

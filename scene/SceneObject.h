@@ -26,6 +26,11 @@ class SceneObject {
     std::int32_t endPrimitive = 0;
 
     int vertexCount() const { return static_cast<int>(vertices.size()); }
+
+    // Poses the object: every current vertex becomes the rest vertex turned by rotation (unit) and
+    // moved by position, and the object's triangles recompute their planes. Starting from the rest
+    // copy each time keeps repeated posing free of accumulated error.
+    void applyTransform(const Vector3& position, const Quaternion& rotation);
 };
 
 } // namespace Raytracer
