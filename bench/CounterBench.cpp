@@ -113,4 +113,3 @@ BENCHMARK_TEMPLATE(ReleaseRoundTrip, false)
     ->Unit(benchmark::kMicrosecond)
     ->MinTime(1.0);
 
-BENCHMARK_MAIN();
