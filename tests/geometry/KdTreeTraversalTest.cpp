@@ -18,17 +18,6 @@
 namespace Raytracer {
 namespace {
 
-// Appends a triangle over three new vertices owned by scene.
-Triangle* addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c,
-                      std::int32_t type = Primitive::lit) {
-    Vertex* va = scene.create<Vertex>(Vertex{a, {}, 0, 0});
-    Vertex* vb = scene.create<Vertex>(Vertex{b, {}, 0, 0});
-    Vertex* vc = scene.create<Vertex>(Vertex{c, {}, 0, 0});
-    Triangle* t = scene.create<Triangle>(type, va, vb, vc);
-    scene.primitives.push_back(t);
-    return t;
-}
-
 // The twelve triangles of an axis-aligned box, as proxies standing for owner's instance.
 void addBox(Scene& scene, const Vector3& lo, const Vector3& hi, SceneObject* owner) {
     const auto corner = [&](int i) {

@@ -1,11 +1,10 @@
 #include "render/Renderer.h"
 
 #include "geometry/KdTree.h"
-#include "geometry/Triangle.h"
 #include "math/FatalError.h"
 #include "render/FrameBuffer.h"
 #include "scene/Scene.h"
-#include "scene/Vertex.h"
+#include "tests/support/RandomScene.h"
 
 #include <gtest/gtest.h>
 
@@ -181,10 +180,7 @@ TEST(Renderer, AnimatedFramesRebuildTheTopLevelTreeInConstantMemory) {
     for (int i = 0; i < 40; ++i) {
         const float x = static_cast<float>(i % 7) - 3.0f;
         const float z = static_cast<float>(i / 7) - 3.0f;
-        Vertex* a = scene.create<Vertex>(Vertex{{x, 0, z}, {}, 0, 0});
-        Vertex* b = scene.create<Vertex>(Vertex{{x + 1.5f, 0.5f, z}, {}, 0, 0});
-        Vertex* c = scene.create<Vertex>(Vertex{{x, 1, z + 1.5f}, {}, 0, 0});
-        scene.primitives.push_back(scene.create<Triangle>(Primitive::lit, a, b, c));
+        addTriangle(scene, {x, 0, z}, {x + 1.5f, 0.5f, z}, {x, 1, z + 1.5f});
     }
     scene.boundsMin = Vector3(-5, -1, -5);
     scene.boundsSize = Vector3(10, 3, 10);

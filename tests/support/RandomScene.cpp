@@ -24,7 +24,7 @@ RandomScene::RandomScene(Scene& top, KdPool& pool, unsigned seed) : m_top(top), 
     m_top.boundsSize = Vector3(2 * worldExtent, 2 * worldExtent, 2 * worldExtent);
 }
 
-Triangle* RandomScene::addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c, int type) {
+Triangle* addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c, int type) {
     Vertex* va = scene.create<Vertex>(Vertex{a, {}, 0, 0});
     Vertex* vb = scene.create<Vertex>(Vertex{b, {}, 0, 0});
     Vertex* vc = scene.create<Vertex>(Vertex{c, {}, 0, 0});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "geometry/Primitive.h"
 #include "geometry/Ray.h"
 #include "math/Quaternion.h"
 #include "math/Vector3.h"
@@ -13,6 +14,9 @@ class KdPool;
 class Scene;
 class SceneObject;
 class Triangle;
+
+// Appends a triangle over three new vertices owned by scene.
+Triangle* addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c, int type = Primitive::lit);
 
 // Seeded random two-level scenes for tests and benchmarks: moving parts (random triangle soups in their
 // own frames, each with its kd-tree) placed by box proxies with random rotations and translations,
@@ -49,8 +53,6 @@ public:
     const std::vector<Triangle*>& topLevelTriangles() const { return m_topLevel; }
 
 private:
-    Triangle* addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c, int type);
-
     Scene& m_top;
     KdPool& m_pool;
     std::mt19937 m_random;
