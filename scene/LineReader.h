@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace Raytracer {
+
+// Reads a text stream line by line. A line of any length is one line: the fixed read buffer that
+// once cut long lines into pieces parsed as lines of their own is gone.
+class LineReader {
+  public:
+    explicit LineReader(std::FILE* file) : m_file(file) {}
+
+    // Reads the next line, with its newline when it has one, into `line`. A zero byte ends the text
+    // of the line as it would in a C string. False when the stream held nothing more.
+    bool readLine(std::string& line);
+
+    // True once a read has met the end of the stream.
+    bool atEnd() const { return std::feof(m_file) != 0; }
+
+    // The number of lines read so far, which is the file line number of the last one.
+    int lineNumber() const { return m_lineNumber; }
+
+  private:
+    std::FILE* m_file;
+    int m_lineNumber = 0;
+};
+
+} // namespace Raytracer

@@ -1,0 +1,89 @@
+#include "scene/MtlParser.h"
+
+#include "math/FatalError.h"
+#include "scene/LineReader.h"
+#include "scene/LineTokenizer.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace Raytracer {
+
+namespace {
+
+// A value line with fewer numbers than its keyword takes reads the missing ones as 0, as atof of an
+// empty text would.
+double nextValue(LineTokenizer& tokens) {
+    const auto token = tokens.next(" \t");
+    return token ? LineTokenizer::leadingDouble(*token) : 0.0;
+}
+
+void readTriple(LineTokenizer& tokens, std::array<double, 3>& values) {
+    for (double& value : values) {
+        value = nextValue(tokens);
+    }
+}
+
+// Map file names end at a space, tab or carriage return; the newline that ends the line is dropped
+// too, but never a character of the name itself.
+std::string nextMapName(LineTokenizer& tokens) {
+    const auto token = tokens.next(" \r\t");
+    return token ? withoutLineEnd(*token) : std::string();
+}
+
+} // namespace
+
+std::vector<MtlMaterial> MtlParser::loadMtl(const std::string& fileName) const {
+    const std::string path = m_directory + fileName;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
+    if (!file) {
+        throw FatalError("Error reading file: " + fileName);
+    }
+
+    std::vector<MtlMaterial> materials;
+    LineReader reader(file.get());
+    std::string line;
+    while (reader.readLine(line)) {
+        LineTokenizer tokens(line);
+        const auto keyword = tokens.next(" \t\n\r");
+        if (!keyword || *keyword == "//" || *keyword == "#") {
+            continue;
+        }
+        if (*keyword == "newmtl") {
+            // Only spaces and tabs end the name, so it may run on to the line end, which is dropped.
+            const auto name = tokens.next(" \t");
+            MtlMaterial material;
+            material.name = name ? withoutLineEnd(*name) : std::string();
+            materials.push_back(std::move(material));
+            continue;
+        }
+        if (materials.empty()) {
+            continue;
+        }
+        MtlMaterial& material = materials.back();
+        if (*keyword == "Ka") {
+            readTriple(tokens, material.Ka);
+        } else if (*keyword == "Kd") {
+            readTriple(tokens, material.Kd);
+        } else if (*keyword == "Ks") {
+            readTriple(tokens, material.Ks);
+        } else if (*keyword == "Ns") {
+            material.Ns = nextValue(tokens);
+        } else if (*keyword == "d") {
+            material.d = nextValue(tokens);
+        } else if (*keyword == "r") {
+            material.r = nextValue(tokens);
+        } else if (*keyword == "sharpness") {
+            material.sharpness = nextValue(tokens);
+        } else if (*keyword == "Ni") {
+            material.Ni = nextValue(tokens);
+        } else if (*keyword == "map_Ka") {
+            material.mapKa = nextMapName(tokens);
+        } else if (*keyword == "map_refl") {
+            material.mapRefl = nextMapName(tokens);
+        }
+    }
+    return materials;
+}
+
+} // namespace Raytracer
