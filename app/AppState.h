@@ -1,6 +1,6 @@
 #pragma once
 
-#include <memory>
+#include <string>
 
 namespace Raytracer {
 
@@ -32,6 +32,9 @@ struct AppState {
     int startReflectionSamples = 8;
     bool startWithAreaLight = false;
     bool startWithAntiAliasing = false;
+
+    // Where the scene files are read from, relative to the working directory.
+    std::string sceneDirectory = "meshes/";
 
     Renderer* renderer = nullptr;
     FrameBuffer* frameBuffer = nullptr;

@@ -5,6 +5,7 @@
 #include "render/FrameBuffer.h"
 #include "render/Renderer.h"
 #include "scene/Scene.h"
+#include "scene/SceneLoader.h"
 #include "shading/Light.h"
 
 #include <new>
@@ -19,6 +20,7 @@ void initialiseRenderer(AppState& app) {
                          FatalError::Stream::standardOutput);
     }
     app.renderer = new Renderer(app.imageWidth, app.imageHeight, app.bucketSize, app.frameBuffer->pixels());
+    loadScene(*app.renderer->scene, *app.renderer->pool, app.sceneDirectory);
 
     RenderSettings& settings = *app.renderer->settings;
     settings.areaLightSubdivisions = app.startAreaLightSubdivisions;
