@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# End-to-end check of lumenbox-render: the --stats lines, the PNG and PPM it writes, usage errors and --help.
+# End-to-end check of lumenbox-render: the --stats lines, the PNG and PPM it writes, usage errors, --help
+# and a missing scene.
 # Usage: headless_render_test.sh path/to/lumenbox-render
 set -uo pipefail
 
@@ -81,5 +82,12 @@ status=$?
 status=$?
 [ "$status" -eq 0 ] || fail "--help exited with $status"
 grep -q '^Usage: ' "$work/help.out" || fail "--help printed no usage: $(cat "$work/help.out")"
+
+# Without its scene folder the renderer names the missing file in one line and fails.
+(cd "$work" && "$render" x 16 >"$work/missing.out" 2>"$work/missing.err")
+status=$?
+[ "$status" -eq 1 ] || fail "a missing scene exited with $status, expected 1"
+[ "$(cat "$work/missing.err")" = "Error reading file meshes/scene.obj" ] ||
+    fail "a missing scene printed: $(cat "$work/missing.err")"
 
 echo "PASS"
