@@ -18,7 +18,7 @@ class SceneObject;
 // subtracting the smallest index the object's faces use, which holds because every object's faces
 // use its first position, normal and texture coordinate. An index that still falls outside the
 // object's lists throws FatalError. A corner without a normal keeps the face normal, one without
-// texture coordinates keeps (0, 0).
+// texture coordinates keeps what the vertex holds ((0, 0) unless an earlier face set it).
 void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyFor, Scene& target,
                  const std::string& source);
 

@@ -51,8 +51,9 @@ void setFixedBox(Scene& scene) {
 }
 
 class Loader {
-public:
-    Loader(Scene& scene, KdPool& pool, std::string path) : m_scene(scene), m_pool(pool), m_path(std::move(path)) {}
+  public:
+    Loader(Scene& scene, KdPool& pool, std::string path)
+        : m_scene(scene), m_pool(pool), m_path(std::move(path)) {}
 
     void load(const ObjFile& file) {
         for (const ObjModel& object : file.objects) {
@@ -66,14 +67,15 @@ public:
                 environment->ownerScene = &m_scene;
                 buildObject(object, *environment, nullptr, m_scene, source);
             } else if (contains(object.groupName, "PointLight")) {
-                addLight(m_scene.create<PointLight>(mean(object, source), lightColor(object, source)), source);
+                addLight(m_scene.create<PointLight>(mean(object, source), lightColor(object, source)),
+                         source);
             } else if (contains(object.groupName, "AreaLight")) {
                 if (object.vertices.size() < 3) {
                     throw FatalError(source + ": an area light needs three positions (corner and two edges)");
                 }
                 const Vector3 p0 = position(object, 0);
-                AreaLight* light = m_scene.create<AreaLight>(p0, lightColor(object, source),
-                                                             position(object, 1) - p0, position(object, 2) - p0);
+                AreaLight* light = m_scene.create<AreaLight>(
+                    p0, lightColor(object, source), position(object, 1) - p0, position(object, 2) - p0);
                 addLight(light, source);
                 // Sampled as a point at its corner until the command line or the J key switch it.
                 light->type = Light::pointSampling;
@@ -95,7 +97,7 @@ public:
         tree->build(m_scene);
     }
 
-private:
+  private:
     void addRenderable(const ObjModel& object, const ObjFile& file, const std::string& source) {
         const std::string boxName = companionName(*object.groupName);
         const ObjModel* companion = nullptr;
@@ -159,9 +161,11 @@ private:
 
     // The Kd of the light's material; a light has no other source for its colour.
     static Color lightColor(const ObjModel& object, const std::string& source) {
-        const int found = object.materialText ? findMaterialByEnding(object.materials, *object.materialText) : -1;
+        const int found =
+            object.materialText ? findMaterialByEnding(object.materials, *object.materialText) : -1;
         if (found < 0) {
-            throw FatalError(source + ": a light needs a material (usemtl) that the scene's MTL file defines");
+            throw FatalError(source +
+                             ": a light needs a material (usemtl) that the scene's MTL file defines");
         }
         const MtlMaterial& m = object.materials[static_cast<std::size_t>(found)];
         return {static_cast<float>(m.Kd[0]), static_cast<float>(m.Kd[1]), static_cast<float>(m.Kd[2])};

@@ -43,7 +43,7 @@ class SceneObject {
     // become the inverse transform of the rest copy. Used once, at load.
     void rebase(const Vector3& position, const Quaternion& rotation);
 
-private:
+  private:
     void updateTriangles();
 
     std::vector<Vertex> m_vertexStore; // both copies; sized once, so the pointers stay valid

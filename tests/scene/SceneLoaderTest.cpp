@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 // A scene folder in a temporary directory, with scene.obj and scene.mtl written by the test.
 class SceneLoaderTest : public ::testing::Test {
-protected:
+  protected:
     SceneLoaderTest()
         : directory(fs::temp_directory_path() /
                     ("lumenbox_scene_" + std::to_string(::getpid()) + "_" +
@@ -79,7 +79,8 @@ std::string box(const std::string& name, float lo, float hi, int base) {
         text += "v " + std::to_string(i & 1 ? hi : lo) + " " + std::to_string(i & 2 ? hi : lo) + " " +
                 std::to_string(i & 4 ? hi : lo) + "\n";
     }
-    const int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    const int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                             {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     for (const auto& f : faces) {
         const auto at = [&](int k) { return std::to_string(base + f[k] + 1); };
         text += "f " + at(0) + " " + at(1) + " " + at(2) + "\nf " + at(0) + " " + at(2) + " " + at(3) + "\n";
@@ -96,13 +97,13 @@ TEST(CompanionName, DropsTheLeadingRunAndCutsAtTheNextRoleCharacter) {
 
 TEST_F(SceneLoaderTest, RolesFollowTheNames) {
     std::string text = "mtllib scene.mtl\n";
-    text += "# object\ng SceneBBox\nv 0 0 0\n";                                 // positions 1
-    text += quad("floorEnvironment", 0.0f, 1);                                  // 2..5
+    text += "# object\ng SceneBBox\nv 0 0 0\n";                                       // positions 1
+    text += quad("floorEnvironment", 0.0f, 1);                                        // 2..5
     text += "# object\ng keyAreaLight\nusemtl white\nv 1 10 2\nv 3 10 2\nv 1 10 5\n"; // 6..8
-    text += "# object\ng lampPointLight\nusemtl red\nv 0 4 0\nv 2 8 0\n";       // 9..10
-    text += "# object\ng bulbSphereLight\nusemtl red\nv 3 0 0\nv 1 0 0\n";       // 11..12
-    text += box("cubeOBJ3D", 2.0f, 3.0f, 12);                                   // 13..20
-    text += box("cubeBBox", 1.5f, 3.5f, 20);                                    // 21..28
+    text += "# object\ng lampPointLight\nusemtl red\nv 0 4 0\nv 2 8 0\n";             // 9..10
+    text += "# object\ng bulbSphereLight\nusemtl red\nv 3 0 0\nv 1 0 0\n";            // 11..12
+    text += box("cubeOBJ3D", 2.0f, 3.0f, 12);                                         // 13..20
+    text += box("cubeBBox", 1.5f, 3.5f, 20);                                          // 21..28
     text += "# object\ng somethingElse\nv 0 0 0\n";
     load(text);
 
@@ -161,8 +162,9 @@ TEST_F(SceneLoaderTest, RolesFollowTheNames) {
     EXPECT_NE(0, scene.accelerator->intersectNearest(Ray{{2.5f, 2.5f, -10}, {0, 0, 1}}, record, *scratch));
     EXPECT_EQ(local, record.instance);
     EXPECT_NEAR(12.0f, record.distance, 1e-4f);
-    EXPECT_EQ(0, scene.accelerator->intersectNearest(Ray{{3.6f, 2.5f, -10}, {0, 0, 1}}, record, *scratch) != 0 &&
-                     record.instance == local);
+    EXPECT_EQ(0,
+              scene.accelerator->intersectNearest(Ray{{3.6f, 2.5f, -10}, {0, 0, 1}}, record, *scratch) != 0 &&
+                  record.instance == local);
 }
 
 TEST_F(SceneLoaderTest, FirstMatchingRuleWins) {
@@ -211,7 +213,8 @@ TEST_F(SceneLoaderTest, ScenesThatCannotBeBuiltAreRefusedInOneLine) {
         EXPECT_NE(std::string::npos, error.find(expected)) << error;
         EXPECT_EQ(std::string::npos, error.find('\n')) << error;
     };
-    expectOneLine("mtllib scene.mtl\n" + box("tableOBJ3D", 0.0f, 1.0f, 0), "no companion box object named tableBBox");
+    expectOneLine("mtllib scene.mtl\n" + box("tableOBJ3D", 0.0f, 1.0f, 0),
+                  "no companion box object named tableBBox");
 
     std::string lights = "mtllib scene.mtl\n";
     for (int i = 0; i < 11; ++i) {
@@ -219,7 +222,8 @@ TEST_F(SceneLoaderTest, ScenesThatCannotBeBuiltAreRefusedInOneLine) {
     }
     expectOneLine(lights, "more than 10 lights");
 
-    expectOneLine("mtllib scene.mtl\n# object\ng lampPointLight\nusemtl missing\nv 0 0 0\n", "needs a material");
+    expectOneLine("mtllib scene.mtl\n# object\ng lampPointLight\nusemtl missing\nv 0 0 0\n",
+                  "needs a material");
     expectOneLine("mtllib scene.mtl\n# object\ng keyAreaLight\nusemtl white\nv 0 0 0\nv 1 0 0\n",
                   "needs three positions");
     expectOneLine("mtllib scene.mtl\n# object\ng floorEnvironment\nv 0 0 0\nv 1 0 0\nv 0 0 1\nf 1 2 9\n",
@@ -230,7 +234,8 @@ TEST_F(SceneLoaderTest, ScenesThatCannotBeBuiltAreRefusedInOneLine) {
         many += "v " + std::to_string(i) + " 0 0\n";
     }
     for (int i = 0; i < 1001; ++i) {
-        many += "f " + std::to_string(i + 1) + " " + std::to_string(i + 1) + " " + std::to_string(i + 1) + "\n";
+        many +=
+            "f " + std::to_string(i + 1) + " " + std::to_string(i + 1) + " " + std::to_string(i + 1) + "\n";
     }
     expectOneLine(many, "at most 1000 are allowed");
 
