@@ -1,0 +1,13 @@
+#include "tools/scenegen/SceneWriter.h"
+
+#include "tools/scenegen/Models.h"
+#include "tools/scenegen/Stage.h"
+
+namespace Raytracer::Scenegen {
+
+void writeScene(const std::string& directory) {
+    writeStage(directory);
+    writeModels(directory);
+}
+
+} // namespace Raytracer::Scenegen

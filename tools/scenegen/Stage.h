@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace Raytracer::Scenegen {
+
+// Writes the stage into directory: scene.obj (bounds, lights, floor, sky dome and the renderable
+// objects with their boxes), scene.mtl and the textures it names. Throws OutputError when a file
+// cannot be written.
+void writeStage(const std::string& directory);
+
+} // namespace Raytracer::Scenegen
