@@ -23,7 +23,10 @@ BucketWorker::BucketWorker(Scene* scene_, int bucketSize_, int bucketColumn_, in
                            Counter* done_)
     : camera(camera_), scene(scene_), bucketSize(bucketSize_), bucketColumn(bucketColumn_),
       bucketRow(bucketRow_), imageWidth(imageWidth_), imageHeight(imageHeight_), settings(settings_),
-      trigger(trigger_), done(done_) {}
+      trigger(trigger_), done(done_) {
+    shading = std::make_unique<PhongShading>();
+    random = std::make_unique<Twister>(Twister::workerSeed);
+}
 
 void BucketWorker::run() {
     for (;;) {

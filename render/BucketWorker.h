@@ -4,18 +4,22 @@
 #include "geometry/TraversalScratch.h"
 #include "math/Color.h"
 #include "render/Counter.h"
+#include "shading/PhongShading.h"
+#include "shading/Twister.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace Raytracer {
 
 struct Camera;
+class Light;
 struct RenderSettings;
 class Scene;
 
 // Renders one square bucket of the image, each frame, on its own thread. It also carries everything a
-// thread needs to trace: its ray counter and its traversal scratch (stacks, mod3Table and the
-// intersections counter), so tracing allocates nothing.
+// thread needs to trace: its generator, its shading model, its ray counter and its traversal scratch
+// (stacks, mod3Table and the intersections counter), so tracing allocates nothing.
 class BucketWorker : public TraversalScratch {
   public:
     BucketWorker(Scene* scene, int bucketSize, int bucketColumn, int bucketRow, Camera* camera,
@@ -42,6 +46,11 @@ class BucketWorker : public TraversalScratch {
                int reflectionSamples, int areaLightSubdivisions, float reflectionWeight,
                float areaLightWeight);
 
+    // How much of light reaches point: 1 or 0 for a point-sampled light, else weight for each of
+    // subdivisions shadow rays that reach a sample point unblocked. L becomes the unit direction from
+    // point towards the light's position, whatever the sampling.
+    float lightVisibility(Light& light, const Vector3& point, Vector3& L, int subdivisions, float weight);
+
     Camera* camera;
     float screenX = 0.0f; // image-plane lower-left corner of the current pixel
     float screenY = 0.0f;
@@ -51,10 +60,13 @@ class BucketWorker : public TraversalScratch {
     int bucketRow;
     int imageWidth;
     int imageHeight;
+    // Every worker starts from the same seed, so a frame does not depend on which thread rendered what.
+    std::unique_ptr<Twister> random;
     RenderSettings* settings;
     std::uint32_t raysCast = 0; // rays traced in the current bucket, primary and secondary
     Counter* trigger;           // this bucket's start counter
     Counter* done;              // the renderer's completion counter
+    std::unique_ptr<PhongShading> shading;
 
   private:
     bool m_stopRequested = false;

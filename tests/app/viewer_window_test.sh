@@ -181,10 +181,12 @@ sleep 0.5
 shoot focused
 press() { xdotool key --clearmodifiers "$1"; }
 
-# c. F1: the translucent panel darkens its area and carries white help text.
+# c. F1: the translucent panel darkens its area and carries white help text. Over an image of mean
+# brightness b the panel is about 0.16 + 0.2 b plus its white text: some 0.7 b over the traced scene,
+# whose dark floor leaves less to darken than a bright image would.
 before_mean=$(mean_brightness focused "$panel")
 press F1
-wait_for help 'check "$(mean_brightness help "$panel") < 0.7 * $before_mean"' ||
+wait_for help 'check "$(mean_brightness help "$panel") < 0.8 * $before_mean"' ||
     fail "F1 showed no help panel: mean brightness $(mean_brightness help "$panel") in $panel, was $before_mean"
 help_mean=$(mean_brightness help "$panel")
 help_text=$(white_fraction help "$panel")

@@ -1,21 +1,86 @@
 #include "render/Renderer.h"
 
 #include "geometry/KdTree.h"
+#include "geometry/Triangle.h"
 #include "math/FatalError.h"
 #include "render/FrameBuffer.h"
+#include "scene/Material.h"
 #include "scene/Scene.h"
+#include "scene/Vertex.h"
+#include "shading/ColorMap.h"
+#include "shading/FloatMap.h"
+#include "shading/Map.h"
 #include "tests/support/RandomScene.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 namespace Raytracer {
 namespace {
 
-// The colour the interim direction preview gives a unit direction.
-Color previewColor(const Vector3& d) {
-    return {0.5f * (d.x + 1.0f), 0.5f * (d.y + 1.0f), 0.5f * (d.z + 1.0f)};
+// The colour the screen below shows where the ray through image-plane point (x, y) meets it. Blue is
+// not linear in the position, so an average of samples also depends on where they lie, not only on
+// their mean.
+Color screenColor(float x, float y) {
+    return {x, y, 1.0f + x * x + y * y};
+}
+
+// Colours a surface by its texture coordinates as screenColor does.
+class CoordinateMap final : public Map {
+  public:
+    const float* lookup(float* out, float s, float t, float) const override {
+        const Color c = screenColor(s, t);
+        out[0] = c.r;
+        out[1] = c.g;
+        out[2] = c.b;
+        return out;
+    }
+};
+
+// An unlit screen one image-plane distance in front of the default camera and wider than its view,
+// textured so that the ray through image-plane point (x, y) shows screenColor(x, y). No pixel the
+// screen covers is black.
+void addScreen(Renderer& renderer) {
+    Scene& scene = *renderer.scene;
+    Material* material = scene.create<Material>();
+    material->color = scene.create<ColorMap>(Color(1.0f, 1.0f, 1.0f));
+    material->colorTexture = scene.create<CoordinateMap>();
+    const Vector3 eye = renderer.camera.position;
+    const float z = eye.z + renderer.camera.screenDistance;
+    const float half = 6.0f;
+    const Vector3 corners[4] = {{eye.x - half, eye.y - half, z},
+                                {eye.x + half, eye.y - half, z},
+                                {eye.x + half, eye.y + half, z},
+                                {eye.x - half, eye.y + half, z}};
+    for (const auto& [i, j] : {std::pair{1, 2}, std::pair{2, 3}}) {
+        Triangle* t = addTriangle(scene, corners[0], corners[i], corners[j], Primitive::environment);
+        t->material = material;
+        for (Vertex* v : {t->a, t->b, t->c}) {
+            v->u = v->position.x - eye.x;
+            v->v = v->position.y - eye.y;
+        }
+    }
+    scene.boundsMin = eye - Vector3(10, 10, 10);
+    scene.boundsSize = Vector3(20, 20, 20);
+    KdTree* tree = scene.create<KdTree>(*renderer.pool);
+    scene.accelerator = tree;
+    renderer.pool->setMark();
+    tree->build(scene);
+}
+
+// Where a ray meets the screen is rounded in the ray direction, the hit distance and the interpolation
+// of coordinates up to 6: a few float steps of about 5e-7 each. The smallest sample offset used here,
+// half a pixel of a 512 image, is 0.0078.
+constexpr float screenTolerance = 1e-5f;
+// Blue is up to 33 (float step 4e-6) and squares the position's error.
+constexpr float blueTolerance = 1e-4f;
+
+void expectScreenColor(const Color& expected, const Color& actual) {
+    EXPECT_NEAR(expected.r, actual.r, screenTolerance);
+    EXPECT_NEAR(expected.g, actual.g, screenTolerance);
+    EXPECT_NEAR(expected.b, actual.b, blueTolerance);
 }
 
 bool isBlack(const Color& c) {
@@ -41,6 +106,7 @@ TEST(Renderer, BucketGridAndSlots) {
 
 TEST(Renderer, StripsNoBucketCoversStayBlack) {
     Frame f(50, 16); // 3 x 3 buckets cover 48 x 48 pixels
+    addScreen(f.renderer);
     f.renderer.renderFrame();
     ASSERT_TRUE(f.renderer.frameReady);
     for (int y = 0; y < 50; ++y) {
@@ -62,6 +128,7 @@ TEST(Renderer, BucketLargerThanTheImageRendersNothing) {
 
 TEST(Renderer, RendersOnlyWhenAnimatingOrViewChanged) {
     Frame f(32, 16);
+    addScreen(f.renderer);
     f.renderer.animating = false;
     f.renderer.renderFrame();
     EXPECT_FALSE(f.renderer.frameReady);
@@ -96,25 +163,33 @@ TEST(Renderer, ThreadsAreCreatedOnceOnTheFirstFrame) {
 
 TEST(Renderer, RowZeroIsTheBottomOfTheImage) {
     Frame f(64, 16);
+    addScreen(f.renderer);
     f.renderer.renderFrame();
-    // The camera looks along +z; the bottom row's rays point down, the top row's up.
-    EXPECT_LT(f.buffer.at(32, 0).g, 0.5f);
-    EXPECT_GT(f.buffer.at(32, 63).g, 0.5f);
-    EXPECT_LT(f.buffer.at(0, 32).r, 0.5f);
-    EXPECT_GT(f.buffer.at(63, 32).r, 0.5f);
+    // The camera looks along +z: the bottom row's rays meet the screen low, the top row's high; column 0
+    // is on the left.
+    const float pixel = 8.0f / 64.0f;
+    EXPECT_NEAR(-4.0f + pixel, f.buffer.at(32, 0).g, screenTolerance);
+    EXPECT_NEAR(4.0f, f.buffer.at(32, 63).g, screenTolerance);
+    EXPECT_NEAR(-4.0f + pixel, f.buffer.at(0, 32).r, screenTolerance);
+    EXPECT_NEAR(4.0f, f.buffer.at(63, 32).r, screenTolerance);
 }
 
 TEST(Renderer, SinglePixelSampleIsTheUpperRightCorner) {
     Frame f(512, 16);
+    addScreen(f.renderer);
     f.renderer.renderFrame();
-    const float corner = -4.0f + 8.0f / 512.0f;
-    const Color expected = previewColor(normalize(Vector3(corner, corner, 5.0f)));
-    EXPECT_EQ(expected, f.buffer.at(0, 0));
+    const float pixel = 8.0f / 512.0f;
+    const float corner = -4.0f + pixel;
+    expectScreenColor(screenColor(corner, corner), f.buffer.at(0, 0));
+    // Pixel (17, 3) lies in bucket (1, 0), which starts at column 16.
+    expectScreenColor(screenColor(corner + 17 * pixel, corner + 3 * pixel), f.buffer.at(17, 3));
+    expectScreenColor(screenColor(4.0f, 4.0f), f.buffer.at(511, 511));
     EXPECT_EQ(262144u, f.renderer.raysCast);
 }
 
 TEST(Renderer, AntiAliasingAveragesFourSamples) {
     Frame f(64, 16);
+    addScreen(f.renderer);
     f.renderer.settings->antiAliasing = true;
     f.renderer.renderFrame();
     EXPECT_EQ(4u * 64u * 64u, f.renderer.raysCast);
@@ -123,16 +198,14 @@ TEST(Renderer, AntiAliasingAveragesFourSamples) {
     const float pixel = 8.0f / 64.0f;
     const float x0 = 0.0f * pixel * 16.0f + -4.0f + 3 * pixel;
     const float y0 = 0.0f * pixel * 16.0f + -4.0f + 2 * pixel;
-    const auto sample = [&](float dx, float dy) {
-        return previewColor(normalize(Vector3(x0 + dx * pixel, y0 + dy * pixel, 5.0f)));
-    };
+    const auto sample = [&](float dx, float dy) { return screenColor(x0 + dx * pixel, y0 + dy * pixel); };
     const Color expected =
         (sample(0.5f, 1.0f) + sample(0.5f, 0.5f) + sample(1.0f, 0.5f) + sample(1.0f, 1.0f)) * 0.25f;
-    const Color actual = f.buffer.at(3, 2);
-    // The worker steps screenX by repeated addition, which may differ in the last bit.
-    EXPECT_NEAR(expected.r, actual.r, 1e-6f);
-    EXPECT_NEAR(expected.g, actual.g, 1e-6f);
-    EXPECT_NEAR(expected.b, actual.b, 1e-6f);
+    expectScreenColor(expected, f.buffer.at(3, 2));
+    // One sample at the pixel's centre has the same red and green but less blue: the test above sees
+    // where the samples lie, not only their mean.
+    const Color centre = sample(0.75f, 0.75f);
+    EXPECT_GT(expected.b - centre.b, 10.0f * blueTolerance);
 }
 
 TEST(Renderer, PrimaryRaysFollowTheCameraOrientation) {
@@ -155,6 +228,7 @@ TEST(Renderer, PrimaryRaysFollowTheCameraOrientation) {
 // Many frames through the counters: each one complete, none lost, none rendered twice.
 TEST(Renderer, CounterHandOffSurvivesManyFrames) {
     Frame f(64, 4); // 256 workers
+    addScreen(f.renderer);
     f.renderer.renderFrame();
     const FrameBuffer reference = f.buffer;
     for (int frame = 0; frame < 300; ++frame) {
@@ -177,10 +251,16 @@ TEST(Renderer, CounterHandOffSurvivesManyFrames) {
 TEST(Renderer, AnimatedFramesRebuildTheTopLevelTreeInConstantMemory) {
     Frame f(16, 16);
     Scene& scene = *f.renderer.scene;
+    Material* material = scene.create<Material>();
+    material->color = scene.create<ColorMap>(Color(0.5f, 0.5f, 0.5f));
+    for (const Map** slot : {&material->reflectivity, &material->transparency, &material->diffuse,
+                             &material->specular, &material->reflectionBlur, &material->refractionIndex}) {
+        *slot = scene.create<FloatMap>(0.0f);
+    }
     for (int i = 0; i < 40; ++i) {
         const float x = static_cast<float>(i % 7) - 3.0f;
         const float z = static_cast<float>(i / 7) - 3.0f;
-        addTriangle(scene, {x, 0, z}, {x + 1.5f, 0.5f, z}, {x, 1, z + 1.5f});
+        addTriangle(scene, {x, 0, z}, {x + 1.5f, 0.5f, z}, {x, 1, z + 1.5f})->material = material;
     }
     scene.boundsMin = Vector3(-5, -1, -5);
     scene.boundsSize = Vector3(10, 3, 10);
