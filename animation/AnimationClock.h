@@ -25,8 +25,9 @@ struct AnimationClock {
 void advanceRobotTime(const RobotState& state, float& robotTime);
 
 // The per-frame step, run by the frame driver after each finished frame while no worker runs:
-// applies a reset request, advances the robot when it animates, moves the orbits on and rebuilds the
-// scene's top-level kd-tree over the moved proxies.
+// applies a reset request, advances and re-poses the robot (models[0]) when it animates, moves the
+// ball, star and 2ball along their orbits and rebuilds the scene's top-level kd-tree over the moved
+// proxies. Models that are not loaded are skipped. Allocates nothing.
 void animationStep(RobotState& state, AnimationClock& clock, bool animating, Scene& scene, KdPool& pool);
 
 } // namespace Raytracer

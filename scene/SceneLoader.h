@@ -8,8 +8,9 @@ class KdPool;
 class Scene;
 
 // Fills the renderer's freshly constructed top-level scene from directory + "scene.obj", a Wavefront
-// OBJ file whose object names give each object its role (see the README), builds every object's
-// kd-tree from pool and finally the top-level tree. Throws FatalError with one line naming the file
+// OBJ file whose object names give each object its role (see the README), and the four animated
+// models (star, cylon, ball and 2ball .ms3d with their companion OBJ files) from the same directory;
+// builds every object's and joint's kd-tree from pool and finally the top-level tree. Throws FatalError with one line naming the file
 // and the problem when the scene cannot be built.
 void loadScene(Scene& scene, KdPool& pool, const std::string& directory = "meshes/");
 

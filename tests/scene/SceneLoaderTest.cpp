@@ -1,5 +1,6 @@
 #include "scene/SceneLoader.h"
 
+#include "animation/Skeleton.h"
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/TraversalScratch.h"
@@ -33,6 +34,14 @@ class SceneLoaderTest : public ::testing::Test {
           pool(100000) {
         fs::create_directories(directory);
         write("scene.mtl", "newmtl white\nKd 1 0.5 0.25\nnewmtl red\nKd 0.9 0.1 0.1\n");
+        // Every scene comes with the four animated models; the shipped ones serve.
+        for (const char* name : {"star", "cylon", "ball", "2ball"}) {
+            fs::copy_file(fs::path("meshes") / (std::string(name) + ".ms3d"),
+                          directory / (std::string(name) + ".ms3d"));
+            fs::copy_file(fs::path("meshes") / (std::string(name) + ".obj"),
+                          directory / (std::string(name) + ".obj"));
+        }
+        fs::copy_file("meshes/models.mtl", directory / "models.mtl");
     }
     ~SceneLoaderTest() override { fs::remove_all(directory); }
 
@@ -56,6 +65,23 @@ class SceneLoaderTest : public ::testing::Test {
     KdPool pool;
     Scene scene;
 };
+
+// Proxy triangles of the models' joints: they follow the scene's own primitives.
+int jointTriangles(const Joint& joint) {
+    int count = joint.proxy->endPrimitive - joint.proxy->firstPrimitive;
+    for (const Joint* child : joint.children) {
+        count += jointTriangles(*child);
+    }
+    return count;
+}
+
+int modelTriangles(const Scene& scene) {
+    int count = 0;
+    for (const Skeleton* model : scene.models) {
+        count += model != nullptr ? jointTriangles(*model->root) : 0;
+    }
+    return count;
+}
 
 // A unit-sized quad at height y in the given object, 4 positions and 2 faces; base is the number of
 // positions before it in the file.
@@ -111,7 +137,8 @@ TEST_F(SceneLoaderTest, RolesFollowTheNames) {
     EXPECT_EQ(Vector3(480, 480, 480), scene.boundsSize);
 
     // Two environment triangles (lit) and twelve proxy triangles, in file order.
-    ASSERT_EQ(14, scene.primitiveCount());
+    ASSERT_EQ(14 + modelTriangles(scene), scene.primitiveCount());
+    EXPECT_GT(modelTriangles(scene), 0);
     EXPECT_EQ(Primitive::lit, scene.primitives[0]->type);
     EXPECT_NE(nullptr, scene.primitives[0]->material);
     const Primitive* proxyTriangle = scene.primitives[2];
@@ -184,7 +211,7 @@ TEST_F(SceneLoaderTest, FirstMatchingRuleWins) {
     write("scene.obj", shared);
     loadScene(other, pool, directory.string() + "/");
     // Both renderables take chairBBox as their proxy: 24 proxy triangles.
-    EXPECT_EQ(24, other.primitiveCount());
+    EXPECT_EQ(24 + modelTriangles(other), other.primitiveCount());
     EXPECT_NE(other.primitives[0]->owner, other.primitives[12]->owner);
 }
 
@@ -201,7 +228,7 @@ TEST_F(SceneLoaderTest, EnvironmentRenderablesAreUnlit) {
 
 TEST_F(SceneLoaderTest, AFileWithoutObjectsHoldsOnlyAHeader) {
     load("mtllib scene.mtl\nv 1 2 3\nf 1 1 1\n");
-    EXPECT_EQ(0, scene.primitiveCount());
+    EXPECT_EQ(modelTriangles(scene), scene.primitiveCount());
     EXPECT_EQ(0, scene.lightCount());
     EXPECT_NE(nullptr, scene.accelerator);
 }

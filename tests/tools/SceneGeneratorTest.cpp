@@ -1,3 +1,4 @@
+#include "animation/Skeleton.h"
 #include "geometry/KdPool.h"
 #include "geometry/Primitive.h"
 #include "geometry/Triangle.h"
@@ -16,6 +17,9 @@
 #include "tools/scenegen/TgaWriter.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
 
 #include <cmath>
 #include <cstdio>
@@ -187,10 +191,23 @@ class LoadedStage : public SceneGeneratorTest {
     }
 
     // The proxies of the renderable objects, each once, in file order.
+    // The proxies of the stage's renderable objects; the models' joint proxies follow them.
     std::vector<const SceneObject*> proxies() const {
+        std::set<const SceneObject*> joints;
+        const std::function<void(const Joint&)> collect = [&](const Joint& joint) {
+            joints.insert(joint.proxy);
+            for (const Joint* child : joint.children) {
+                collect(*child);
+            }
+        };
+        for (const Skeleton* model : scene.models) {
+            if (model != nullptr) {
+                collect(*model->root);
+            }
+        }
         std::vector<const SceneObject*> result;
         for (const Primitive* primitive : scene.primitives) {
-            if (primitive->type == Primitive::proxy &&
+            if (primitive->type == Primitive::proxy && joints.count(primitive->owner) == 0 &&
                 (result.empty() || result.back() != primitive->owner)) {
                 result.push_back(primitive->owner);
             }
