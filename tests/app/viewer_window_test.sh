@@ -211,6 +211,28 @@ wait_for aa_off '[ "$(text_changes help aa_off "$aa_label")" -eq 0 ]' ||
     fail "a second o did not restore the AntiAliasing label: $(text_changes help aa_off "$aa_label") pixels differ"
 echo "o toggles the anti-aliasing label"
 
+# Robot commands: each names its state in the overlay (Walk, Jump, Crouch, then Loop again, which
+# reads as at start), and the scene keeps animating under them.
+state_label="70x12+$((wx + 180))+$((wy + 21))"
+below_overlay="${size}x$((size - 40))+${wx}+$((wy + 40))"
+press c
+wait_for walk '[ "$(text_changes aa_off walk "$state_label")" -gt 10 ]' || fail "c did not change the robot state label"
+sleep 1
+shoot walk_later
+convert "$work/walk.png" -crop "$below_overlay" +repage "$work/walk-image.png"
+convert "$work/walk_later.png" -crop "$below_overlay" +repage "$work/walk_later-image.png"
+moved=$(compare -metric AE -fuzz 2% "$work/walk-image.png" "$work/walk_later-image.png" null: 2>&1 |
+    awk '{ print int($1) }')
+[ "$moved" -gt 200 ] || fail "the scene did not animate after c: only $moved pixels changed in a second"
+press g
+wait_for jump '[ "$(text_changes walk jump "$state_label")" -gt 10 ]' || fail "g did not change the robot state label"
+press b
+wait_for crouch '[ "$(text_changes jump crouch "$state_label")" -gt 10 ]' || fail "b did not change the robot state label"
+press v
+wait_for loop '[ "$(text_changes aa_off loop "$state_label")" -eq 0 ]' ||
+    fail "v did not bring back the Loop label: $(text_changes aa_off loop "$state_label") pixels differ"
+echo "robot commands: c, g, b and v name their states; $moved pixels moved in a second of walking"
+
 # Fields of /proc/<pid>/stat after the command name, which ends in the last ')': state is the 1st,
 # utime and stime the 12th and 13th.
 proc_fields() {
@@ -222,8 +244,11 @@ cpu_ticks() { proc_fields | awk '{ print $12 + $13 }'; }
 # A zombie has exited already; wait collects its status.
 running() { kill -0 "$viewer_pid" 2>/dev/null && [ "$(proc_fields | awk '{ print $1 }')" != Z ]; }
 
-# d. h stops the animation: the process should then sleep rather than spin.
+# d. h stops the animation: the label changes to the stopped state and the process then sleeps
+# rather than spins.
 press h
+wait_for stopped_label '[ "$(text_changes loop stopped_label "$state_label")" -gt 10 ]' ||
+    fail "h did not change the robot state label"
 sleep 1
 ticks_per_second=$(getconf CLK_TCK)
 running || fail "the viewer ended after h"
