@@ -80,9 +80,9 @@ class Builder {
                              std::to_string(Joint::maxKeys) + " keys");
         }
         if (source.rotationKeys.size() < pairs) {
-            throw FatalError(m_fileName + ": joint " + source.name + " has " +
-                             std::to_string(source.rotationKeys.size()) + " rotation keys for " +
-                             std::to_string(pairs) + " position keys");
+            throw FatalError(m_fileName + ": joint " + source.name + " has fewer rotation keys (" +
+                             std::to_string(source.rotationKeys.size()) + ") than position keys (" +
+                             std::to_string(pairs) + ")");
         }
         if (pairs == 0) {
             // Playback needs a key pair: a joint without keys holds its bind pose.

@@ -33,11 +33,12 @@ template <class Member> std::int32_t smallestIndex(const std::vector<ObjFace>& f
 
 // The object-local index of a file index, checked against the object's list.
 std::int32_t localIndex(std::int32_t index, std::int32_t base, std::size_t count, const char* kind,
-                        const std::string& source) {
+                        const char* kinds, const std::string& source) {
     const std::int64_t local = static_cast<std::int64_t>(index) - base;
     if (local < 0 || local >= static_cast<std::int64_t>(count)) {
         throw FatalError(source + ": a face uses " + kind + " " + std::to_string(index + 1) +
-                         ", which the object (" + std::to_string(count) + " " + kind + "s) does not have");
+                         ", which the object (" + std::to_string(count) + " " + (count == 1 ? kind : kinds) +
+                         ") does not have");
     }
     return static_cast<std::int32_t>(local);
 }
@@ -79,7 +80,8 @@ void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyF
         }
         std::int32_t corners[3];
         for (int k = 0; k < 3; ++k) {
-            corners[k] = localIndex(face.vertex[k], vertexBase, object.vertices.size(), "vertex", source);
+            corners[k] =
+                localIndex(face.vertex[k], vertexBase, object.vertices.size(), "vertex", "vertices", source);
         }
         Triangle* triangle =
             target.create<Triangle>(type, sceneObject.vertices[corners[0]], sceneObject.vertices[corners[1]],
@@ -90,15 +92,16 @@ void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyF
             Vertex& current = *sceneObject.vertices[corners[k]];
             Vertex& rest = *sceneObject.restVertices[corners[k]];
             if (face.normal[k] >= 0) {
-                const ObjVector& n = object.normals[localIndex(face.normal[k], normalBase,
-                                                               object.normals.size(), "normal", source)];
+                const ObjVector& n = object.normals[localIndex(
+                    face.normal[k], normalBase, object.normals.size(), "normal", "normals", source)];
                 current.normal =
                     Vector3(static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z));
             }
             rest.normal = current.normal;
             if (face.texCoord[k] >= 0) {
-                const ObjVector& t = object.texCoords[localIndex(
-                    face.texCoord[k], texCoordBase, object.texCoords.size(), "texture coordinate", source)];
+                const ObjVector& t =
+                    object.texCoords[localIndex(face.texCoord[k], texCoordBase, object.texCoords.size(),
+                                                "texture coordinate", "texture coordinates", source)];
                 current.u = static_cast<float>(t.x);
                 current.v = static_cast<float>(t.y);
             }

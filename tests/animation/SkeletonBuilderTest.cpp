@@ -207,7 +207,7 @@ TEST_F(SkeletonBuilderTest, ModelsThatCannotBeBuiltAreRefusedInOneLine) {
     model.joints = {joint("base", "", 0, 0, 0)};
     model.joints[0].positionKeys.push_back(MsWriterKeyframe{1.0f, {}});
     writeParts({{"base", {0, 0, 0}}});
-    expectError(model, "1 rotation keys for 2 position keys");
+    expectError(model, "fewer rotation keys (1) than position keys (2)");
 
     model.joints = {joint("base", "", 0, 0, 0)};
     std::vector<std::pair<std::string, Vector3>> parts = {{"base", {0, 0, 0}}};
