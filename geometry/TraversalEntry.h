@@ -6,7 +6,7 @@
 
 namespace Raytracer {
 
-class KdNode;
+struct KdNode;
 
 // One entry of a kd-tree traversal stack: a point where the ray enters or leaves a cell.
 struct TraversalEntry {

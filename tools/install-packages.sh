@@ -7,6 +7,7 @@ packages=(
     libboost-thread-dev freeglut3-dev libgl-dev libgl1-mesa-dri libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool imagemagick
+    clang libclang-rt-14-dev
 )
 
 missing=()
