@@ -21,7 +21,6 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumenbox-viewer-test.XXXXXX")
-xvfb_pid=
 viewer_pid=
 failed=0
 
@@ -31,10 +30,7 @@ cleanup() {
         sleep 0.5
         kill -9 "$viewer_pid" 2>/dev/null
     fi
-    if [ -n "$xvfb_pid" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    fi
+    stop_xvfb
     if [ "$failed" -eq 0 ]; then
         rm -rf "$work"
     fi
@@ -56,42 +52,14 @@ fail() {
 # awk does the floating point that bash cannot.
 check() { awk "BEGIN { exit !($1) }"; }
 
-# The server has no -auth, so a cookie file of the caller's session would only get in the way.
-unset XAUTHORITY
-# -br: a black root window whatever the server's default, so "outside the window is black" holds.
-for n in $(seq 90 120); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp -br >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-        DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
-        export DISPLAY=":$n"
-        break
-    fi
-    # Another server took the number between the lock check and the start: try the next one.
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid=
-done
-[ -n "$xvfb_pid" ] || fail "could not start Xvfb on any display :90..:120 (last log: $(cat "$work/xvfb.log"))"
-echo "Xvfb on $DISPLAY"
+source "$(dirname "$0")/x-session.sh"
+start_xvfb
 
 cd "$root" || fail "cannot enter $root"
 "$viewer" x "$size" 16 16 6 8 0 0 >"$work/viewer.log" 2>&1 &
 viewer_pid=$!
 
-window=
-for _ in $(seq 200); do
-    window=$(xdotool search --name "^${title}\$" 2>/dev/null | head -n 1)
-    [ -n "$window" ] && break
-    kill -0 "$viewer_pid" 2>/dev/null || fail "the viewer ended before its window appeared"
-    sleep 0.1
-done
-[ -n "$window" ] || fail "no window titled \"$title\" within 20 s"
+window=$(find_window "$title" "$viewer_pid") || fail "no viewer window"
 
 # a. title, position and size.
 name=$(xdotool getwindowname "$window")

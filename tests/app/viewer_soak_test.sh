@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The real viewer under Xvfb for a few minutes of random keys, clicks and pointer moves: it must
+# not crash or hang, its memory must stay flat, and Escape must still end it with status 0.
+set -uo pipefail
+viewer=${1:?usage: $0 path/to/lumenbox project-root [seconds]}
+viewer=$(readlink -f "$viewer")
+root=${2:?usage: $0 path/to/lumenbox project-root [seconds]}
+seconds=${3:-180}
+title='Lumenbox - Tovarek 2010'
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lumenbox-viewer-soak.XXXXXX")
+viewer_pid=
+fail() {
+    echo "FAIL: $*" >&2
+    [ -s "$work/viewer.log" ] && tail -n 20 "$work/viewer.log" >&2
+    exit 1
+}
+cleanup() {
+    [ -n "$viewer_pid" ] && kill -9 "$viewer_pid" 2>/dev/null
+    stop_xvfb
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+source "$(dirname "$0")/x-session.sh"
+start_xvfb
+
+cd "$root" || fail "cannot enter $root"
+# A small image keeps the frames quick, so many inputs land between frames and during them.
+"$viewer" x 128 16 4 3 2 0 0 >"$work/viewer.log" 2>&1 &
+viewer_pid=$!
+window=$(find_window "$title" "$viewer_pid") || fail "no viewer window"
+xdotool mousemove --window "$window" 64 64
+xdotool windowfocus "$window"
+
+rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$viewer_pid/status" 2>/dev/null; }
+alive() { kill -0 "$viewer_pid" 2>/dev/null && [ "$(awk '{ print $3 }' "/proc/$viewer_pid/stat")" != Z ]; }
+
+# Every key of the table except Escape, some that do nothing, and the function keys.
+keys=(plus minus bracketleft bracketright k l o j w a s d y u r t c g b v h W O F1 F2 F3 x 1 space)
+RANDOM=20261206
+start=$(date +%s)
+samples=()
+events=0
+while [ $(($(date +%s) - start)) -lt "$seconds" ]; do
+    alive || fail "the viewer ended after $events events"
+    for _ in $(seq 20); do
+        case $((RANDOM % 6)) in
+        0 | 1 | 2) xdotool key "${keys[$((RANDOM % ${#keys[@]}))]}" ;;
+        3) xdotool mousemove --window "$window" $((RANDOM % 160 - 16)) $((RANDOM % 160 - 16)) ;;
+        4) xdotool click $((RANDOM % 3 + 1)) ;;
+        5) xdotool mousedown 3 && sleep 0.05 && xdotool mouseup 3 ;;
+        esac
+        events=$((events + 1))
+    done
+    # The robot commands keep it animating now and then, so frames go on being rendered.
+    xdotool key c
+    now=$(rss)
+    [ -n "$now" ] && samples+=("$now")
+    sleep 0.5
+done
+
+count=${#samples[@]}
+[ "$count" -ge 10 ] || fail "too few memory samples ($count)"
+early=${samples[$((count / 5))]}
+peak=$(printf '%s\n' "${samples[@]:$((count / 5))}" | sort -n | tail -n 1)
+awk -v a="$early" -v b="$peak" 'BEGIN { exit !(b <= a * 1.05) }' ||
+    fail "resident memory grew from $early KiB to $peak KiB during the soak"
+echo "soak: $events events over $seconds s; memory $early KiB after the first fifth, at most $peak KiB"
+
+# The viewer still answers: Escape ends it with status 0.
+xdotool key Escape
+for _ in $(seq 100); do
+    alive || break
+    sleep 0.1
+done
+alive && fail "the viewer did not end on Escape after the soak"
+wait "$viewer_pid"
+status=$?
+viewer_pid=
+[ "$status" -eq 0 ] || fail "the viewer exited with status $status after Escape"
+echo "PASS"
