@@ -1,6 +1,7 @@
 #include "animation/MsModel.h"
 
 #include "math/FatalError.h"
+#include "math/FileBytes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,37 +23,6 @@ constexpr std::size_t materialSize = 361;
 constexpr std::size_t animationSize = 12;
 constexpr std::size_t jointHeaderSize = 93;
 constexpr std::size_t keySize = 16;
-
-class FileCloser {
-  public:
-    explicit FileCloser(std::FILE* file_) : file(file_) {}
-    ~FileCloser() { std::fclose(file); }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-  private:
-    std::FILE* file;
-};
-
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
-    const std::string cannotRead = "Error reading file: " + path;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        throw FatalError(cannotRead);
-    }
-    FileCloser closer(file);
-    // Read to the end rather than trusting a seek: a directory opens on Linux and then fails to read.
-    std::vector<std::uint8_t> contents;
-    std::uint8_t chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        contents.insert(contents.end(), chunk, chunk + got);
-    }
-    if (std::ferror(file)) {
-        throw FatalError(cannotRead);
-    }
-    return contents;
-}
 
 std::string plural(std::uint64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -212,7 +182,7 @@ void msModel::clear() {
 
 bool msModel::load(const std::string& path) {
     clear();
-    const std::vector<std::uint8_t> bytes = readWholeFile(path);
+    const std::vector<std::uint8_t> bytes = readFileBytes(path);
     Cursor in(bytes, path);
     try {
         in.require(idSize + 4, std::string("the header"), std::string("the id and version need"));

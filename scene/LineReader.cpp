@@ -1,5 +1,7 @@
 #include "scene/LineReader.h"
 
+#include "math/FatalError.h"
+
 namespace Raytracer {
 
 bool LineReader::readLine(std::string& line) {
@@ -9,6 +11,10 @@ bool LineReader::readLine(std::string& line) {
         line.push_back(static_cast<char>(c));
         if (c == '\n') {
             break;
+        }
+        if (line.size() > maxLineLength) {
+            throw FatalError(m_name + ", line " + std::to_string(m_lineNumber + 1) + ": longer than " +
+                             std::to_string(maxLineLength) + " characters; not a text file");
         }
     }
     if (line.empty()) {

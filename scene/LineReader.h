@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace Raytracer {
 
@@ -9,10 +10,16 @@ namespace Raytracer {
 // once cut long lines into pieces parsed as lines of their own is gone.
 class LineReader {
   public:
-    explicit LineReader(std::FILE* file) : m_file(file) {}
+    // Longer lines are not text: a name that leads to a device such as /dev/zero would otherwise grow
+    // one line without end.
+    static constexpr std::size_t maxLineLength = 1 << 20;
+
+    // name: the file, for messages.
+    LineReader(std::FILE* file, std::string name) : m_file(file), m_name(std::move(name)) {}
 
     // Reads the next line, with its newline when it has one, into `line`. A zero byte ends the text
-    // of the line as it would in a C string. False when the stream held nothing more.
+    // of the line as it would in a C string. False when the stream held nothing more. A line longer
+    // than maxLineLength throws FatalError.
     bool readLine(std::string& line);
 
     // True once a read has met the end of the stream.
@@ -23,6 +30,7 @@ class LineReader {
 
   private:
     std::FILE* m_file;
+    std::string m_name;
     int m_lineNumber = 0;
 };
 

@@ -41,7 +41,7 @@ std::vector<MtlMaterial> MtlParser::loadMtl(const std::string& fileName) const {
     }
 
     std::vector<MtlMaterial> materials;
-    LineReader reader(file.get());
+    LineReader reader(file.get(), path);
     std::string line;
     while (reader.readLine(line)) {
         LineTokenizer tokens(line);

@@ -100,7 +100,7 @@ ObjSpherePlane readSpherePlane(LineTokenizer& tokens, const ObjModel& model) {
 
 ObjParser::ObjParser(std::FILE* file, std::string fileName, std::string materialDirectory,
                      std::FILE* messages)
-    : m_reader(file), m_fileName(std::move(fileName)), m_mtlParser(std::move(materialDirectory)),
+    : m_reader(file, fileName), m_fileName(std::move(fileName)), m_mtlParser(std::move(materialDirectory)),
       m_messages(messages) {}
 
 ObjModel ObjParser::readObjSection() {

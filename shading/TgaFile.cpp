@@ -1,6 +1,7 @@
 #include "shading/TgaFile.h"
 
 #include "math/FatalError.h"
+#include "math/FileBytes.h"
 
 #include <cstdio>
 
@@ -20,42 +21,10 @@ bool isRunLengthEncoded(std::uint8_t imageType) {
     throw FatalError("Error reading file " + path + ": " + problem);
 }
 
-class FileCloser {
-  public:
-    explicit FileCloser(std::FILE* file_) : file(file_) {}
-    ~FileCloser() { std::fclose(file); }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-  private:
-    std::FILE* file;
-};
-
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
-    const std::string cannotRead = "Error reading file: " + path;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        throw FatalError(cannotRead);
-    }
-    FileCloser closer(file);
-    // Read to the end rather than trusting a seek: a directory opens on Linux, reports a huge size
-    // and then fails to read.
-    std::vector<std::uint8_t> contents;
-    std::uint8_t chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        contents.insert(contents.end(), chunk, chunk + got);
-    }
-    if (std::ferror(file)) {
-        throw FatalError(cannotRead);
-    }
-    return contents;
-}
-
 } // namespace
 
 TgaPixels readTgaPixels(const std::string& path, int bytesPerPixel) {
-    const std::vector<std::uint8_t> contents = readWholeFile(path);
+    const std::vector<std::uint8_t> contents = readFileBytes(path);
     if (static_cast<long>(contents.size()) < headerSize) {
         refuse(path, "the file holds " + std::to_string(contents.size()) + " bytes, shorter than the " +
                          std::to_string(headerSize) + "-byte header");
