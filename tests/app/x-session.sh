@@ -5,27 +5,29 @@ xvfb_pid=
 start_xvfb() {
     # The server has no -auth, so a cookie file of the caller's session would only get in the way.
     unset XAUTHORITY
+    # -displayfd: the server picks a free display number itself and writes it once it accepts
+    # connections, so tests started side by side never race for one number.
     # -br: a black root window whatever the server's default, so "outside the window is black" holds.
-    for n in $(seq 90 120); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp -br >"$work/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 50); do
-            DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && break
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
-            export DISPLAY=":$n"
-            echo "Xvfb on $DISPLAY"
-            return 0
-        fi
-        # Another server took the number between the lock check and the start: try the next one.
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-        xvfb_pid=
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -br 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    local n=
+    for _ in $(seq 200); do
+        n=$(tr -dc 0-9 <"$work/display")
+        [ -n "$n" ] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.05
     done
-    fail "could not start Xvfb on any display :90..:120 (last log: $(cat "$work/xvfb.log"))"
+    [ -n "$n" ] || fail "Xvfb did not start (log: $(cat "$work/xvfb.log"))"
+    # The socket of that number must be one of our server's own descriptors: then it is ours that
+    # answers below, not another test's.
+    local sockets
+    sockets=$(ls -l "/proc/$xvfb_pid/fd" 2>/dev/null | sed -n 's/.*socket:\[\([0-9]*\)\]$/\1/p' | tr '\n' ' ')
+    awk -v own=" $sockets" -v path="/tmp/.X11-unix/X$n" \
+        '$NF ~ path "$" && index(own, " " $7 " ") { found = 1 } END { exit !found }' /proc/net/unix ||
+        fail "display :$n is not served by our Xvfb (pid $xvfb_pid)"
+    export DISPLAY=":$n"
+    xdotool getdisplaygeometry >/dev/null 2>&1 || fail "our Xvfb on $DISPLAY does not answer"
+    echo "Xvfb on $DISPLAY"
 }
 
 stop_xvfb() {
