@@ -5,7 +5,8 @@
 # fault caught before must still be caught.
 #
 # Usage: tools/seeded-faults.sh [--rev REV] [--only REGEX] [--list FILE] [--results FILE]
-#   --rev REV       the revision whose code and tests are checked (default HEAD)
+#   --rev REV       the revision whose code and tests are checked (default HEAD); "worktree" takes
+#                   the files of the working tree as they are, committed or not
 #   --only REGEX    only the faults whose id matches
 #   --list FILE     another list of faults, in the same form
 #   --results FILE  also write "id<TAB>catching tests" lines, for comparing two suites
@@ -39,7 +40,11 @@ unit_limit=300
 "$root/tools/install-packages.sh"
 rm -rf "$src"
 mkdir -p "$src" "$build"
-git -C "$root" archive "$rev" | tar -x -C "$src"
+if [ "$rev" = worktree ]; then
+    (cd "$root" && git ls-files -co --exclude-standard -z | tar -c --null --ignore-failed-read -T - 2>/dev/null) | tar -x -C "$src"
+else
+    git -C "$root" archive "$rev" | tar -x -C "$src"
+fi
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLUMENBOX_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
