@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Writes the broken inputs of the bad-input corpus: each case's meshes/ files, its `remove` and `args`.
 # The `expected` files are written by hand from checked runs and are left alone here.
-# Usage: tests/corpus/make-cases.sh   (from anywhere; writes beside this script)
+# Usage: tools/make-corpus-cases.sh   (from anywhere; writes into tests/corpus/)
 set -euo pipefail
 
-corpus=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+corpus=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/corpus" && pwd)
 scratch=$(mktemp)
 trap 'rm -f "$scratch"' EXIT
 
