@@ -45,6 +45,8 @@ if [ "$rev" = worktree ]; then
 else
     git -C "$root" archive "$rev" | tar -x -C "$src"
 fi
+# Tests and fuzz seeds read ../shared/testdata beside the project, so the copy gets the same neighbour.
+[ -d "$root/../shared" ] && ln -sfn "$(cd "$root/../shared" && pwd)" "$work/shared"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLUMENBOX_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
