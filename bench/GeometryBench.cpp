@@ -79,7 +79,8 @@ void NearestHit(benchmark::State& state) {
         }
     }
     state.SetItemsProcessed(state.iterations() * rayCount);
-    state.counters["hitRate"] = static_cast<double>(hits) / (static_cast<double>(state.iterations()) * rayCount);
+    state.counters["hitRate"] =
+        static_cast<double>(hits) / (static_cast<double>(state.iterations()) * rayCount);
 }
 
 void Occluded(benchmark::State& state) {
@@ -108,12 +109,11 @@ void TopLevelRebuild(benchmark::State& state) {
     scene.buildTopLevel();
     pool.setMark();
     pool.setBase();
-    std::vector<RandomScene::Part> parts = scene.parts();
     int frame = 0;
     for (auto _ : state) {
         const float shift = (frame++ % 2 == 0) ? 0.25f : -0.25f;
-        for (RandomScene::Part& part : parts) {
-            scene.pose(part, part.proxy->position + Vector3(shift, 0, 0), part.proxy->rotation);
+        for (SceneObject* part : scene.parts()) {
+            scene.pose(*part, part->position + Vector3(shift, 0, 0), part->rotation);
         }
         pool.reset();
         scene.buildTopLevel();

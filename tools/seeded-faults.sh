@@ -40,10 +40,11 @@ unit_limit=300
 "$root/tools/install-packages.sh"
 rm -rf "$src"
 mkdir -p "$src" "$build"
+# -m: the copy's files are newer than every object of an earlier run, whose last fault is in them.
 if [ "$rev" = worktree ]; then
-    (cd "$root" && git ls-files -co --exclude-standard -z | tar -c --null --ignore-failed-read -T - 2>/dev/null) | tar -x -C "$src"
+    (cd "$root" && git ls-files -co --exclude-standard -z | tar -c --null --ignore-failed-read -T - 2>/dev/null) | tar -x -m -C "$src"
 else
-    git -C "$root" archive "$rev" | tar -x -C "$src"
+    git -C "$root" archive "$rev" | tar -x -m -C "$src"
 fi
 # Tests and fuzz seeds read ../shared/testdata beside the project, so the copy gets the same neighbour.
 [ -d "$root/../shared" ] && ln -sfn "$(cd "$root/../shared" && pwd)" "$work/shared"

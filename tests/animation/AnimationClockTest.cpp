@@ -5,96 +5,47 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 namespace Raytracer {
 namespace {
 
-RobotState only(bool RobotState::*flag) {
-    RobotState state{false, false, false, false, true, false};
-    state.*flag = true;
-    return state;
+TEST(AnimationClock, EachStateAdvancesWithinItsRange) {
+    const std::tuple<std::string, float, float> rows[] = {
+        {"loop", 100.0f, 100.4f}, {"loop", 227.8f, -59.8f}, {"walk", 12.9f, 13.3f},
+        {"walk", 13.2f, 3.0f},    {"jump", 5.0f, 29.0f},    {"jump", 41.0f, 29.4f},
+        {"jump", 29.0f, 29.4f},   {"crouch", 80.0f, 56.0f}, {"crouch", 75.8f, 55.2f},
+        {"crouch", 55.9f, 56.0f}, {"none", 50.0f, 50.0f},   {"all", 50.0f, 50.4f}}; // loop is tested first
+    for (const auto& [name, before, after] : rows) {
+        const bool all = name == "all";
+        RobotState state{all || name == "walk",
+                         all || name == "jump",
+                         all || name == "crouch",
+                         all || name == "loop",
+                         true,
+                         false};
+        float t = before;
+        advanceRobotTime(state, t);
+        EXPECT_NEAR(after, t, 1e-4f) << name << " at " << before;
+    }
 }
 
-TEST(AnimationClock, LoopWrapsPastItsLastKey) {
-    float t = 227.8f;
-    advanceRobotTime(only(&RobotState::loop), t);
-    EXPECT_NEAR(-59.8f, t, 1e-4f);
-    t = 100.0f;
-    advanceRobotTime(only(&RobotState::loop), t);
-    EXPECT_FLOAT_EQ(100.4f, t);
-}
-
-TEST(AnimationClock, WalkCyclesThreeToThirteen) {
-    float t = 13.2f;
-    advanceRobotTime(only(&RobotState::walk), t);
-    EXPECT_EQ(3.0f, t);
-    t = 12.9f;
-    advanceRobotTime(only(&RobotState::walk), t);
-    EXPECT_FLOAT_EQ(13.3f, t); // runs past 13 once, then jumps back
-}
-
-TEST(AnimationClock, JumpAndCrouchFirstJumpToTheirRange) {
-    float t = 5.0f;
-    advanceRobotTime(only(&RobotState::jump), t);
-    EXPECT_EQ(29.0f, t);
-    t = 40.9f;
-    advanceRobotTime(only(&RobotState::jump), t);
-    EXPECT_NEAR(29.3f, t, 1e-4f);
-
-    t = 80.0f;
-    advanceRobotTime(only(&RobotState::crouch), t);
-    EXPECT_EQ(56.0f, t);
-    t = 75.8f;
-    advanceRobotTime(only(&RobotState::crouch), t);
-    EXPECT_NEAR(55.2f, t, 1e-4f);
-}
-
-TEST(AnimationClock, StatesAreTestedLoopFirst) {
-    RobotState state{true, true, true, true, true, false};
-    float t = 50.0f;
-    advanceRobotTime(state, t);
-    EXPECT_FLOAT_EQ(50.4f, t);
-}
-
-TEST(AnimationClock, StepAppliesResetAndOnlyMovesWhileAnimating) {
-    Scene scene;
+TEST(AnimationClock, StepResetsTheRobotAndTurnsTheOrbits) {
+    Scene scene; // no models: the step skips them
     KdPool pool(64);
-    AnimationClock clock;
-    RobotState state = only(&RobotState::walk);
-    clock.robotTime = 10.0f;
-
-    animationStep(state, clock, false, scene, pool);
-    EXPECT_EQ(10.0f, clock.robotTime);
-    EXPECT_EQ(0.0f, clock.orbitAngleA);
-
-    state.resetAnimation = true;
-    state.robotAnimationOn = false;
+    AnimationClock clock{10.0f, 6.25f, 1.0f};
+    RobotState state{true, false, false, false, false, true}; // walking, stopped, a reset asked
     animationStep(state, clock, true, scene, pool);
-    // The reset restarts Loop at 0, and the same step already advances it.
-    EXPECT_FLOAT_EQ(0.4f, clock.robotTime);
-    EXPECT_TRUE(state.loop);
-    EXPECT_FALSE(state.walk);
-    EXPECT_TRUE(state.robotAnimationOn);
-    EXPECT_FALSE(state.resetAnimation);
-    EXPECT_FLOAT_EQ(0.05f, clock.orbitAngleA);
-    EXPECT_FLOAT_EQ(3.1415927f + 0.06f, clock.orbitAngleB);
-
-    // A stopped robot holds its time while the orbits go on.
-    state.robotAnimationOn = false;
-    animationStep(state, clock, true, scene, pool);
-    EXPECT_FLOAT_EQ(0.4f, clock.robotTime);
-    EXPECT_FLOAT_EQ(0.1f, clock.orbitAngleA);
-}
-
-TEST(AnimationClock, OrbitAnglesWrapAtTwoPi) {
-    Scene scene;
-    KdPool pool(64);
-    AnimationClock clock;
-    RobotState state;
-    clock.orbitAngleA = 6.25f;
-    clock.orbitAngleB = 6.23f;
-    animationStep(state, clock, true, scene, pool);
+    // The reset restarts Loop at 0 and the same step advances it; the first orbit wraps past 2 pi.
+    EXPECT_EQ(std::tuple(true, false, true, false),
+              std::tuple(state.loop, state.walk, state.robotAnimationOn, state.resetAnimation));
+    EXPECT_NEAR(0.4f, clock.robotTime, 1e-6f);
     EXPECT_NEAR(6.30f - twoPi, clock.orbitAngleA, 1e-5f);
-    EXPECT_NEAR(6.29f - twoPi, clock.orbitAngleB, 1e-5f);
+    EXPECT_NEAR(1.06f, clock.orbitAngleB, 1e-6f);
+    animationStep(state, clock, false, scene, pool);
+    EXPECT_NEAR(0.4f, clock.robotTime, 1e-6f) << "nothing moves on a frame that does not animate";
+    EXPECT_NEAR(1.06f, clock.orbitAngleB, 1e-6f);
 }
 
 } // namespace

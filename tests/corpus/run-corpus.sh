@@ -20,11 +20,6 @@ default_args='x 16 16 4 3 2 0 0'
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumenbox-corpus.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-passed=0
-failed=0
-failures=()
-newline=$'\n'
-
 # Prints the exact bytes of a file as one quoted line, so that a missing newline or a second line shows.
 shown() {
     local text
@@ -32,26 +27,16 @@ shown() {
     printf '%q' "${text%x}"
 }
 
-fail_case() {
-    failed=$((failed + 1))
-    failures+=("$1")
-    echo "FAIL $1: $2"
-}
-
-for case_dir in "$corpus"/*/; do
-    case_dir=${case_dir%/}
+# Runs one case in its own copy of meshes/ and prints "ok NAME" or "FAIL NAME: why".
+run_case() {
+    local case_dir=$1 name run status expected used other args
     name=$(basename "$case_dir")
-    if [ ! -f "$case_dir/expected" ]; then
-        fail_case "$name" "no expected file"
-        continue
-    fi
+    [ -f "$case_dir/expected" ] || { echo "FAIL $name: no expected file"; return; }
     mapfile -t expected <"$case_dir/expected"
-    want_status=${expected[0]:-}
-    want_line=${expected[1]:-}
-    want_stream=${expected[2]:-}
+    local want_status=${expected[0]:-} want_line=${expected[1]:-} want_stream=${expected[2]:-}
     if ! [[ $want_status =~ ^[0-9]+$ ]] || { [ -n "$want_line" ] && [[ $want_stream != stderr && $want_stream != stdout ]]; }; then
-        fail_case "$name" "malformed expected file"
-        continue
+        echo "FAIL $name: malformed expected file"
+        return
     fi
 
     run="$work/$name"
@@ -62,9 +47,7 @@ for case_dir in "$corpus"/*/; do
             [ -n "$file" ] && rm -rf "$run/meshes/$file"
         done <"$case_dir/remove"
     fi
-    if [ -d "$case_dir/meshes" ]; then
-        cp -R "$case_dir/meshes/." "$run/meshes/"
-    fi
+    [ -d "$case_dir/meshes" ] && cp -R "$case_dir/meshes/." "$run/meshes/"
     args=$default_args
     [ -f "$case_dir/args" ] && args=$(cat "$case_dir/args")
 
@@ -74,36 +57,38 @@ for case_dir in "$corpus"/*/; do
     status=$?
 
     if [ "$status" -eq 124 ]; then
-        fail_case "$name" "did not finish within 60 s"
-        continue
-    fi
-    if [ "$status" -ne "$want_status" ]; then
-        fail_case "$name" "exit status $status, expected $want_status; stdout $(shown "$run.out"), stderr $(shown "$run.err")"
-        continue
-    fi
-    if [ -z "$want_line" ]; then
+        echo "FAIL $name: did not finish within 60 s"
+    elif [ "$status" -ne "$want_status" ]; then
+        echo "FAIL $name: exit status $status, expected $want_status; stdout $(shown "$run.out"), stderr $(shown "$run.err")"
+    elif [ -z "$want_line" ]; then
         if [ -s "$run.out" ] || [ -s "$run.err" ]; then
-            fail_case "$name" "expected no output; stdout $(shown "$run.out"), stderr $(shown "$run.err")"
-            continue
+            echo "FAIL $name: expected no output; stdout $(shown "$run.out"), stderr $(shown "$run.err")"
+        else
+            echo "ok   $name"
         fi
     else
         if [ "$want_stream" = stderr ]; then used="$run.err"; other="$run.out"; else used="$run.out"; other="$run.err"; fi
-        if [ "$(cat "$used"; printf x)" != "$want_line${newline}x" ]; then
-            fail_case "$name" "$want_stream is $(shown "$used"), expected $(printf '%q' "$want_line$newline")"
-            continue
-        fi
-        if [ -s "$other" ]; then
-            fail_case "$name" "unexpected output on the other stream: $(shown "$other")"
-            continue
+        if [ "$(cat "$used"; printf x)" != "$want_line"$'\n'x ]; then
+            echo "FAIL $name: $want_stream is $(shown "$used"), expected $(printf '%q' "$want_line"$'\n')"
+        elif [ -s "$other" ]; then
+            echo "FAIL $name: unexpected output on the other stream: $(shown "$other")"
+        else
+            echo "ok   $name"
         fi
     fi
-    passed=$((passed + 1))
-    echo "ok   $name"
     rm -rf "$run" "$run.out" "$run.err"
-done
+}
 
+# The cases are independent, so they run one per core, each printing into a file of its own.
+mkdir -p "$work/results"
+for case_dir in "$corpus"/*/; do
+    case_dir=${case_dir%/}
+    run_case "$case_dir" >"$work/results/$(basename "$case_dir")" &
+    while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n; done
+done
+wait
+cat "$work/results"/*
+passed=$(cat "$work/results"/* | grep -c '^ok ')
+failed=$(cat "$work/results"/* | grep -c '^FAIL ')
 echo "$passed passed, $failed failed of $((passed + failed)) cases"
-if [ "$failed" -ne 0 ]; then
-    printf 'failed: %s\n' "${failures[*]}"
-    exit 1
-fi
+[ "$failed" -eq 0 ]

@@ -10,122 +10,97 @@
 
 namespace Raytracer {
 
+Triangle* addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c, int type) {
+    const auto vertex = [&](const Vector3& p) { return scene.create<Vertex>(Vertex{p, {}, 0, 0}); };
+    scene.primitives.push_back(scene.create<Triangle>(type, vertex(a), vertex(b), vertex(c)));
+    return static_cast<Triangle*>(scene.primitives.back());
+}
+
+RandomScene::RandomScene(Scene& top, KdPool& pool, unsigned seed) : m_top(top), m_pool(pool), m_random(seed) {
+    m_top.boundsMin = Vector3(-20, -20, -20);
+    m_top.boundsSize = Vector3(40, 40, 40);
+    m_top.accelerator = m_top.create<KdTree>(m_pool);
+}
+
 namespace {
 
-// Parts are soups inside [-partRadius, partRadius]^3 of their own frame; the proxy box is padded so
-// that no triangle touches it.
-constexpr float partRadius = 2.0f;
-constexpr float boxPadding = 0.05f;
+// Uniform in [-extent, extent]^3, drawn in x, y, z order.
+Vector3 randomVector(std::mt19937& random, float extent) {
+    std::uniform_real_distribution<float> coordinate(-extent, extent);
+    const float x = coordinate(random), y = coordinate(random);
+    return {x, y, coordinate(random)};
+}
+
+void addSoup(Scene& scene, std::mt19937& random, int triangles, float range, float spread) {
+    for (int i = 0; i < triangles; ++i) {
+        const Vector3 centre = randomVector(random, range), a = centre + randomVector(random, spread),
+                      b = centre + randomVector(random, spread);
+        addTriangle(scene, a, b, centre + randomVector(random, spread));
+    }
+}
 
 } // namespace
 
-RandomScene::RandomScene(Scene& top, KdPool& pool, unsigned seed) : m_top(top), m_pool(pool), m_random(seed) {
-    m_top.boundsMin = Vector3(-worldExtent, -worldExtent, -worldExtent);
-    m_top.boundsSize = Vector3(2 * worldExtent, 2 * worldExtent, 2 * worldExtent);
-}
-
-Triangle* addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c, int type) {
-    Vertex* va = scene.create<Vertex>(Vertex{a, {}, 0, 0});
-    Vertex* vb = scene.create<Vertex>(Vertex{b, {}, 0, 0});
-    Vertex* vc = scene.create<Vertex>(Vertex{c, {}, 0, 0});
-    Triangle* t = scene.create<Triangle>(type, va, vb, vc);
-    scene.primitives.push_back(t);
-    return t;
-}
-
-Quaternion RandomScene::randomRotation() {
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    const Vector3 axis = normalize(Vector3(unit(m_random), unit(m_random), unit(m_random)));
-    const float half = 3.1415927f * unit(m_random) / 2.0f;
-    const float s = std::sin(half);
-    return Quaternion(std::cos(half), axis.x * s, axis.y * s, axis.z * s);
-}
-
-Vector3 RandomScene::randomPlacement() {
-    std::uniform_real_distribution<float> place(-partPlacement, partPlacement);
-    return {place(m_random), place(m_random), place(m_random)};
-}
-
-RandomScene::Part& RandomScene::addPart(int triangles) {
-    std::uniform_real_distribution<float> coordinate(-partRadius + 0.5f, partRadius - 0.5f);
-    std::uniform_real_distribution<float> offset(-0.5f, 0.5f);
+SceneObject* RandomScene::addPart(int triangles) {
+    // A soup within 2 of the local origin, in a box padded so that no triangle touches it.
     Scene& local = *m_top.create<Scene>();
-    for (int i = 0; i < triangles; ++i) {
-        const Vector3 c(coordinate(m_random), coordinate(m_random), coordinate(m_random));
-        addTriangle(local, c + Vector3(offset(m_random), offset(m_random), offset(m_random)),
-                    c + Vector3(offset(m_random), offset(m_random), offset(m_random)),
-                    c + Vector3(offset(m_random), offset(m_random), offset(m_random)), Primitive::lit);
-    }
-    const float lo = -partRadius - boxPadding;
-    local.boundsMin = Vector3(lo, lo, lo);
-    local.boundsSize = Vector3(-2 * lo, -2 * lo, -2 * lo);
-    KdTree* tree = m_top.create<KdTree>(m_pool);
-    local.accelerator = tree;
-    tree->build(local);
+    addSoup(local, m_random, triangles, 1.5f, 0.5f);
+    local.boundsMin = Vector3(-2.05f, -2.05f, -2.05f);
+    local.boundsSize = Vector3(4.1f, 4.1f, 4.1f);
+    local.accelerator = m_top.create<KdTree>(m_pool);
+    static_cast<KdTree*>(local.accelerator)->build(local);
 
     // The proxy: the twelve triangles of the local box, posed into the world like the part.
     SceneObject* proxy = m_top.create<SceneObject>();
     proxy->ownerScene = &m_top;
     proxy->instance = &local;
     local.proxy = proxy;
-    for (int i = 0; i < 8; ++i) {
-        const Vector3 corner(i & 1 ? -lo : lo, i & 2 ? -lo : lo, i & 4 ? -lo : lo);
-        proxy->restVertices.push_back(m_top.create<Vertex>(Vertex{corner, normalize(corner), 0, 0}));
-        proxy->vertices.push_back(m_top.create<Vertex>(Vertex{corner, {}, 0, 0}));
-    }
+    proxy->allocateVertices(8);
+    const float c = 2.05f;
+    for (int i = 0; i < 8; ++i) // proxies are never shaded, so their normals stay zero
+        proxy->restVertices[i]->position = Vector3(i & 1 ? c : -c, i & 2 ? c : -c, i & 4 ? c : -c);
     proxy->firstPrimitive = m_top.primitiveCount();
-    const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+    const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1},
+                             {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
     for (const auto& f : faces) {
-        for (const auto& [i, j] : {std::pair{1, 2}, std::pair{2, 3}}) {
-            Triangle* t = m_top.create<Triangle>(Primitive::proxy, proxy->vertices[f[0]], proxy->vertices[f[i]],
-                                                 proxy->vertices[f[j]]);
-            t->owner = proxy;
-            m_top.primitives.push_back(t);
+        for (int k = 1; k < 3; ++k) {
+            const auto corner = [&](int i) { return proxy->vertices[f[i]]; };
+            m_top.primitives.push_back(
+                m_top.create<Triangle>(Primitive::proxy, corner(0), corner(k), corner(k + 1)));
+            m_top.primitives.back()->owner = proxy;
         }
     }
     proxy->endPrimitive = m_top.primitiveCount();
-    m_parts.push_back(Part{&local, proxy});
-    pose(m_parts.back(), randomPlacement(), randomRotation());
-    return m_parts.back();
+
+    const float half = 1.5707964f * randomVector(m_random, 1.0f).x;
+    const Vector3 axis = normalize(randomVector(m_random, 1.0f)) * std::sin(half);
+    m_parts.push_back(proxy);
+    pose(*proxy, randomVector(m_random, 12.0f), Quaternion(std::cos(half), axis.x, axis.y, axis.z));
+    return proxy;
 }
 
-void RandomScene::pose(Part& part, const Vector3& position, const Quaternion& rotation) {
-    part.proxy->position = position;
-    part.proxy->rotation = rotation;
-    part.proxy->applyTransform(position, rotation);
+void RandomScene::pose(SceneObject& proxy, const Vector3& position, const Quaternion& rotation) {
+    proxy.position = position;
+    proxy.rotation = rotation;
+    proxy.applyTransform(position, rotation);
 }
 
 void RandomScene::addTopLevelTriangles(int triangles) {
-    const float range = worldExtent - 4.0f;
-    std::uniform_real_distribution<float> coordinate(-range, range);
-    std::uniform_real_distribution<float> offset(-1.5f, 1.5f);
-    for (int i = 0; i < triangles; ++i) {
-        const Vector3 c(coordinate(m_random), coordinate(m_random), coordinate(m_random));
-        m_topLevel.push_back(addTriangle(m_top, c + Vector3(offset(m_random), offset(m_random), offset(m_random)),
-                                         c + Vector3(offset(m_random), offset(m_random), offset(m_random)),
-                                         c + Vector3(offset(m_random), offset(m_random), offset(m_random)),
-                                         Primitive::lit));
-    }
+    addSoup(m_top, m_random, triangles, 16.0f, 1.5f);
 }
 
 void RandomScene::buildTopLevel() {
-    if (m_top.accelerator == nullptr) {
-        m_top.accelerator = m_top.create<KdTree>(m_pool);
-    }
-    auto& tree = static_cast<KdTree&>(*m_top.accelerator);
-    tree.makeRootEmpty();
-    tree.build(m_top);
+    static_cast<KdTree*>(m_top.accelerator)->makeRootEmpty();
+    static_cast<KdTree*>(m_top.accelerator)->build(m_top);
 }
 
 Ray RandomScene::randomRay() {
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    // Origins on a shell beyond every part's reach (parts reach partPlacement + the box diagonal).
+    // Origins on a shell beyond every part's reach: 12 sqrt(3) plus the box's half diagonal.
     Vector3 origin;
     do {
-        origin = Vector3(unit(m_random), unit(m_random), unit(m_random)) * (worldExtent - 0.5f);
-    } while (origin.length() < partPlacement * 1.7320508f + 4.0f);
-    const Vector3 target = Vector3(unit(m_random), unit(m_random), unit(m_random)) * partPlacement;
-    return Ray{origin, normalize(target - origin)};
+        origin = randomVector(m_random, 19.5f);
+    } while (origin.length() < 24.8f);
+    return Ray{origin, normalize(randomVector(m_random, 12.0f) - origin)};
 }
 
 } // namespace Raytracer

@@ -16,48 +16,38 @@ class SceneObject;
 class Triangle;
 
 // Appends a triangle over three new vertices owned by scene.
-Triangle* addTriangle(Scene& scene, const Vector3& a, const Vector3& b, const Vector3& c, int type = Primitive::lit);
+Triangle* addTriangle(Scene&, const Vector3& a, const Vector3& b, const Vector3& c,
+                      int type = Primitive::lit);
 
 // Seeded random two-level scenes for tests and benchmarks: moving parts (random triangle soups in their
 // own frames, each with its kd-tree) placed by box proxies with random rotations and translations,
-// plus lit triangles at the top level. Everything is owned by the top-level scene.
+// plus lit triangles at the top level. Everything is owned by the top-level scene, which spans
+// [-20, 20] on every axis; parts are centred within [-12, 12].
 class RandomScene {
-public:
-    struct Part {
-        Scene* scene;
-        SceneObject* proxy; // its box in the top-level scene
-    };
-
-    // The top-level scene spans [-worldExtent, worldExtent] on every axis; parts lie within
-    // partPlacement of the origin, so rays from farther out start outside every proxy.
-    static constexpr float worldExtent = 20.0f;
-    static constexpr float partPlacement = 12.0f;
-
+  public:
     RandomScene(Scene& top, KdPool& pool, unsigned seed);
 
-    // A part of n triangles, placed at random. Build the top-level tree after adding everything.
-    Part& addPart(int triangles);
-    // n small lit triangles scattered over the top level.
+    // A part of n triangles at a random pose; returns its proxy, whose instance is the part's scene. Build
+    // the top-level tree after adding everything.
+    SceneObject* addPart(int triangles);
+    // n lit triangles, a few units across, scattered over the top level.
     void addTopLevelTriangles(int triangles);
-    // Builds the top-level tree over everything added.
+    // (Re)builds the top-level tree over everything added.
     void buildTopLevel();
-    // Moves part to a new pose: rewrites its proxy's triangles.
-    void pose(Part& part, const Vector3& position, const Quaternion& rotation);
+    // Moves a part to a new pose: rewrites its proxy's triangles.
+    void pose(SceneObject& proxy, const Vector3& position, const Quaternion& rotation);
 
     // A ray from outside every proxy, aimed roughly at the middle of the scene, with a unit direction.
     Ray randomRay();
-    Quaternion randomRotation();
-    Vector3 randomPlacement();
 
-    const std::vector<Part>& parts() const { return m_parts; }
-    const std::vector<Triangle*>& topLevelTriangles() const { return m_topLevel; }
+    // The proxies of the parts.
+    const std::vector<SceneObject*>& parts() const { return m_parts; }
 
-private:
+  private:
     Scene& m_top;
     KdPool& m_pool;
     std::mt19937 m_random;
-    std::vector<Part> m_parts;
-    std::vector<Triangle*> m_topLevel;
+    std::vector<SceneObject*> m_parts;
 };
 
 } // namespace Raytracer
