@@ -135,6 +135,8 @@ begin tga-zero-width; { tga_header 2 0 16 24; zeros 64; } >"$dir/meshes/floor.tg
 # The grey reflectivity map is read with one byte a pixel.
 begin tga-grey-map-promises-more; { tga_header 3 64 64 8; zeros 100; } >"$dir/meshes/floorrefl.tga"; finish
 begin tga-is-a-directory; mkdir -p "$dir/meshes/crate.tga"; echo crate.tga >"$dir/remove"; touch "$dir/meshes/crate.tga/.keep"; finish
+# A name that leads to an endless device: read up to the size limit and refused, not read forever.
+begin tga-is-dev-zero; ln -s /dev/zero "$dir/meshes/crate.tga"; echo crate.tga >"$dir/remove"; finish
 
 # ---- MilkShape files -------------------------------------------------------------------------
 
