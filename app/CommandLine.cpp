@@ -89,6 +89,10 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool headless) {
             result.headless.stats = true;
             continue;
         }
+        if (arg == "--digest") {
+            result.headless.digest = true;
+            continue;
+        }
         std::string value;
         if (const OptionMatch m = matchOption(arg, "--frames", argc, argv, i, value);
             m != OptionMatch::other) {
@@ -170,7 +174,8 @@ std::string usageText(const std::string& program, bool headless) {
                 "  --frames N    render N frames (default 1)\n"
                 "  --keys KEYS   send each character to the keyboard handler before the first frame\n"
                 "  --out FILE    write the last frame; PNG if FILE ends in .png, else binary PPM\n"
-                "  --stats       print the time and ray count of every frame, then the medians\n";
+                "  --stats       print the time and ray count of every frame, then the medians\n"
+                "  --digest      print a digest of every frame's unrounded pixels, to compare builds\n";
     }
     text += "  --help        print this help\n";
     return text;

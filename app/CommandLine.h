@@ -12,6 +12,7 @@ struct HeadlessOptions {
     std::string keys;   // characters sent through the keyboard handler before the first frame
     std::string out;    // image of the last frame: PNG when it ends in .png, else binary PPM
     bool stats = false; // a timing line per frame and a median line
+    bool digest = false; // a line per frame with the digest of its float frame buffer
 };
 
 // The parsed command line: eight positional arguments (the first is ignored), then options.

@@ -8,6 +8,7 @@
 #include "app/Startup.h"
 #include "math/FatalError.h"
 #include "render/FrameBuffer.h"
+#include "render/FrameDigest.h"
 #include "render/ImageWriter.h"
 #include "render/Renderer.h"
 
@@ -39,6 +40,9 @@ int run(AppState& app, const HeadlessOptions& options) {
             statistics.add(elapsed.count(), renderer.raysCast);
             std::printf("%s\n", statistics.lastFrameLine().c_str());
             std::fflush(stdout);
+        }
+        if (options.digest) {
+            std::printf("frame %d digest %s\n", frame + 1, digestText(frameDigest(*app.frameBuffer)).c_str());
         }
     }
     if (options.stats) {

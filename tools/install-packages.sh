@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Lumenbox builds, runs and tests with, skipping those already present.
+# Arguments name further packages that only some commands need (ccache, the peer library).
+# Usage: tools/install-packages.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool imagemagick
     clang libclang-rt-14-dev
+    "$@"
 )
 
 missing=()

@@ -12,8 +12,8 @@
 #   --results FILE  also write "id<TAB>catching tests" lines, for comparing two suites
 # The unit tests run first, in one process per core; the program tests (headless renderer, corpus,
 # window, short soaks, fuzz regressions) run only when no unit test catches the fault. The copy and its
-# build stay in $LUMENBOX_FAULTS_DIR (default /tmp/lumenbox-faults); ccache, when present, keeps the
-# rebuilds short.
+# build stay in $LUMENBOX_FAULTS_DIR (default /tmp/lumenbox-faults); ccache keeps the rebuilds short
+# (every fault's copy is fresh, so without it each would build everything).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tools/seeded-faults.txt
@@ -37,7 +37,7 @@ jobs=$(nproc)
 # A fault that makes a test spin is caught by this limit rather than waited for.
 unit_limit=300
 
-"$root/tools/install-packages.sh"
+"$root/tools/install-packages.sh" ccache
 rm -rf "$src"
 mkdir -p "$src" "$build"
 # -m: the copy's files are newer than every object of an earlier run, whose last fault is in them.
@@ -48,8 +48,7 @@ else
 fi
 # Tests and fuzz seeds read ../shared/testdata beside the project, so the copy gets the same neighbour.
 [ -d "$root/../shared" ] && ln -sfn "$(cd "$root/../shared" && pwd)" "$work/shared"
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DLUMENBOX_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 
 # Prints the names of the failing unit tests, or "crash in X" / "hang in X" for a shard that died.

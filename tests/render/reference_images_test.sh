@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Renders every case of tests/reference/cases with lumenbox-render and compares it with the committed
-# picture. Renders are deterministic, so the same build gives the same pixels; a later change may move
-# a channel by a rounding step here and there (another valid float order), so a case fails only when
-# more than 0.1 % of its pixels differ by more than 1 %. LUMENBOX_UPDATE_REFERENCES=1 rewrites the
-# pictures after a deliberate change.
+# Renders every case of tests/reference/cases with lumenbox-render and checks it two ways. The digest
+# of every frame's float buffer must equal the committed <name>.digests exactly: a change made for
+# speed keeps every frame bit for bit. The last frame must also look like the committed <name>.png,
+# which says what is wrong when the digests differ: a case fails there when more than 0.1 % of its
+# pixels differ by more than 1 %. LUMENBOX_UPDATE_REFERENCES=1 rewrites both after a deliberate change
+# of the picture.
 # Usage: reference_images_test.sh path/to/lumenbox-render PROJECT_ROOT
 set -uo pipefail
 render=$(readlink -f "${1:?usage: $0 path/to/lumenbox-render PROJECT_ROOT}")
@@ -18,15 +19,21 @@ while IFS=$'\t' read -r -u 3 name arguments; do
     expected=$references/$name.png
     # Word splitting of the arguments is wanted: no case quotes anything.
     # shellcheck disable=SC2086
-    if ! "$render" $arguments --out "$work/$name.png" >"$work/$name.log" 2>&1; then
+    if ! "$render" $arguments --digest --out "$work/$name.png" >"$work/$name.digests" 2>"$work/$name.log"; then
         echo "FAIL $name: lumenbox-render $arguments: $(cat "$work/$name.log")"
         failed=1
         continue
     fi
     if [ "${LUMENBOX_UPDATE_REFERENCES:-}" = 1 ]; then
         cp "$work/$name.png" "$expected"
-        echo "wrote $expected"
+        cp "$work/$name.digests" "$references/$name.digests"
+        echo "wrote $expected and $name.digests"
         continue
+    fi
+    if ! cmp -s "$references/$name.digests" "$work/$name.digests"; then
+        echo "FAIL $name: frames differ from $references/$name.digests (lumenbox-render $arguments):"
+        diff "$references/$name.digests" "$work/$name.digests" | head -n 6
+        failed=1
     fi
     size=$(identify -format '%w %h' "$expected" 2>/dev/null) || { echo "FAIL $name: cannot read $expected"; failed=1; continue; }
     differing=$(compare -metric AE -fuzz 1% "$expected" "$work/$name.png" "$work/$name-difference.png" 2>&1)
