@@ -8,7 +8,9 @@ start_xvfb() {
     # -displayfd: the server picks a free display number itself and writes it once it accepts
     # connections, so tests started side by side never race for one number.
     # -br: a black root window whatever the server's default, so "outside the window is black" holds.
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -br 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    # -noreset: by default the server resets when its last client leaves, and a client connecting
+    # during the reset (the viewer, just after the check below) is turned away.
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -br -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     local n=
     for _ in $(seq 200); do
