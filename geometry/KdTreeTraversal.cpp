@@ -8,6 +8,9 @@
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
 
+#include <bit>
+#include <cstdint>
+
 namespace Raytracer {
 
 namespace {
@@ -154,6 +157,49 @@ const KdTree* treeOf(const Scene& scene) {
     return static_cast<const KdTree*>(scene.accelerator);
 }
 
+// Instance searches already run by one top-level query. A proxy's triangles sit in every leaf their
+// box crosses and a ray meets several of them, but a search is a function of the ray, the instance
+// and the limit alone: a second search with the same limit can only repeat the first one's answer,
+// so it is looked up here instead. A full memo forgets its oldest entry, which costs a search again
+// and never changes an answer.
+class InstanceMemo {
+  public:
+    struct Entry {
+        const Scene* instance = nullptr;
+        float limit = 0.0f; // compared bit for bit: only the very same limit gives the same answer
+        int facing = 0;     // 0: nothing in the instance closer than limit
+        float distance = 0.0f;
+        const Primitive* primitive = nullptr;
+        float u = 0.0f;
+        float v = 0.0f;
+    };
+
+    const Entry* find(const Scene* instance, float limit) const {
+        for (int i = 0; i < m_count; ++i) {
+            if (m_entries[i].instance == instance && std::bit_cast<std::uint32_t>(m_entries[i].limit) ==
+                                                         std::bit_cast<std::uint32_t>(limit)) {
+                return &m_entries[i];
+            }
+        }
+        return nullptr;
+    }
+
+    void add(const Entry& entry) {
+        m_entries[m_next] = entry;
+        m_next = (m_next + 1) % capacity;
+        if (m_count < capacity) {
+            ++m_count;
+        }
+    }
+
+  private:
+    // More boxes than a ray of the shipped scene passes through.
+    static constexpr int capacity = 8;
+    Entry m_entries[capacity];
+    int m_count = 0;
+    int m_next = 0;
+};
+
 } // namespace
 
 int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch& scratch) const {
@@ -162,9 +208,19 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
         return 0;
     }
     int result = 0;
+    InstanceMemo memo;
     walk(m_pool, root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int exit) {
         for (const KdListElement* e = m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
             const Primitive* p = e->primitive;
+            const InstanceMemo::Entry* known = nullptr;
+            if (p->type == Primitive::proxy) {
+                known = memo.find(p->owner->instance, record.distance + traversalMargin);
+                // A search that found nothing would find nothing again: this proxy triangle's own test
+                // could only lead to it.
+                if (known != nullptr && known->facing == 0) {
+                    continue;
+                }
+            }
             float tmax = stack[exit].t + traversalMargin;
             float u;
             float v;
@@ -175,16 +231,24 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
             }
             if (p->type == Primitive::proxy) {
                 Scene* instance = p->owner->instance;
-                float localDistance = record.distance + traversalMargin;
-                const Primitive* hit = nullptr;
-                const int localFacing = intersectNearestInInstance(localRay(ray, *instance), localDistance,
-                                                                   hit, *instance, u, v, scratch);
-                if (localFacing != 0) {
-                    result = localFacing;
-                    record.distance = localDistance;
-                    record.primitive = hit;
-                    record.u = u;
-                    record.v = v;
+                InstanceMemo::Entry found;
+                if (known != nullptr) {
+                    found = *known;
+                } else {
+                    found.instance = instance;
+                    found.limit = record.distance + traversalMargin;
+                    found.distance = found.limit;
+                    found.facing = intersectNearestInInstance(localRay(ray, *instance), found.distance,
+                                                              found.primitive, *instance, found.u, found.v,
+                                                              scratch);
+                    memo.add(found);
+                }
+                if (found.facing != 0) {
+                    result = found.facing;
+                    record.distance = found.distance;
+                    record.primitive = found.primitive;
+                    record.u = found.u;
+                    record.v = found.v;
                     record.instance = instance;
                 }
             } else if (tmax < record.distance) {
@@ -270,9 +334,15 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
         return 0;
     }
     int result = 0;
+    // The limit is the same for every search of this query, and one that finds a blocker ends it: an
+    // instance in the memo was searched and found clear.
+    InstanceMemo clear;
     walk(m_pool, root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int) {
         for (const KdListElement* e = m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
             const Primitive* p = e->primitive;
+            if (p->type == Primitive::proxy && clear.find(p->owner->instance, distance) != nullptr) {
+                continue;
+            }
             float tmax = distance;
             float u;
             float v;
@@ -289,6 +359,10 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
                 result = 1;
                 return true;
             }
+            InstanceMemo::Entry searched;
+            searched.instance = &instance;
+            searched.limit = distance;
+            clear.add(searched);
         }
         return false;
     });
