@@ -3,6 +3,7 @@
 #include "geometry/AccelerationStructure.h"
 #include "geometry/Box.h"
 #include "geometry/KdNode.h"
+#include "geometry/TraversalEntry.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,8 @@ struct SplitCandidate {
 class KdTree final : public AccelerationStructure {
   public:
     static constexpr std::int32_t defaultMaxDepth = 60;
+    // Below the root a walk pushes at most one entry per level; maxDepth may be lowered, not raised.
+    static_assert(defaultMaxDepth + 4 <= traversalStackSize, "traversal stacks too small for the tree depth");
 
     explicit KdTree(KdPool& pool);
 

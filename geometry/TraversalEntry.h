@@ -16,7 +16,9 @@ struct TraversalEntry {
     std::int32_t previous = 0; // index of the exit entry that was current when this one was pushed
 };
 
-// Entries per traversal stack; a tree of at most 61 levels keeps every walk far below this.
-constexpr int traversalStackSize = 1024;
+// Entries per traversal stack. A walk holds at most one pushed entry per level of the path it is on,
+// besides the first entry, the final exit and one skipped slot, so a tree of at most 61 levels needs
+// 64; a renderer holds two stacks per bucket, so they are kept small.
+constexpr int traversalStackSize = 128;
 
 } // namespace Raytracer

@@ -10,6 +10,11 @@ namespace Raytracer {
 // A Mersenne Twister (MT19937 recurrence and tempering) over a 65536-word table with its own seeding.
 // The large table gives area lights enough distinct pairs to index by a 16-bit hash. One per render
 // thread; not thread-safe.
+//
+// Every worker seeds alike, so the seeded table and its first regeneration are the same for all of
+// them: those two are computed once per seed and shared read-only. A generator writes a table of its
+// own only when it regenerates a second time, into storage reserved (not touched) at construction, so
+// the many workers that draw little cost no resident memory for their tables.
 class Twister final : public RandomGenerator {
   public:
     static constexpr std::int32_t stateSize = 65536;
@@ -17,7 +22,6 @@ class Twister final : public RandomGenerator {
     // What every render worker seeds its generator with.
     static constexpr std::uint32_t workerSeed = 4067493906u;
 
-    // Allocates the table (256 KiB) once; drawing never allocates.
     explicit Twister(std::uint32_t seed = workerSeed);
     Twister(const Twister&) = delete;
     Twister& operator=(const Twister&) = delete;
@@ -38,11 +42,22 @@ class Twister final : public RandomGenerator {
     // 2^-32 as a float (0x2F800000): words from 2^32 - 128 up round to 2^32 and give exactly 1.
     static float toUnit(std::uint32_t word) { return static_cast<float>(word) * 2.3283064365386963e-10f; }
 
-    std::unique_ptr<std::uint32_t[]> state;
+    // The table the draws read: a shared one, or this generator's own once it has left them.
+    const std::uint32_t* table() const { return m_table; }
     std::int32_t index = stateSize; // next word to hand out; stateSize or more means regenerate first
 
+    // Seeds table in place.
+    static void seed(std::uint32_t* table, std::uint32_t seed);
+    // The next table from table, in place.
+    static void regenerate(std::uint32_t* table);
+
   private:
-    void regenerate();
+    void next();
+
+    const std::uint32_t* m_table = nullptr;
+    const std::uint32_t* m_sharedNext = nullptr; // the shared first regeneration of the seeded table
+    std::unique_ptr<std::uint32_t[]> m_own;      // written from the second regeneration on
+    bool m_owning = false;
 };
 
 } // namespace Raytracer
