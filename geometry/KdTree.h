@@ -12,6 +12,7 @@
 namespace Raytracer {
 
 class KdPool;
+class SceneObject;
 
 // A split plane candidate of the node being split.
 struct SplitCandidate {
@@ -19,6 +20,15 @@ struct SplitCandidate {
     std::int32_t leftCount = 0;
     std::int32_t rightCount = 0;
     SplitCandidate* next = nullptr;
+};
+
+// The corners of the proxy triangles of one box object, as a tree's build found them, and how much to
+// widen them so that no ray that meets one of the triangles in the triangle test passes outside.
+struct ProxyBox {
+    const SceneObject* owner = nullptr;
+    Vector3 min;
+    Vector3 max;
+    float widening = 0.0f;
 };
 
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
@@ -56,8 +66,12 @@ class KdTree final : public AccelerationStructure {
     std::vector<const Primitive*> scratchPrimitives;
     std::int32_t maxDepth = defaultMaxDepth;
 
+    // One per box object among the primitives of the last build, numbered by Primitive::proxyBox.
+    std::vector<ProxyBox> proxyBoxes;
+
   private:
     void subdivide(KdNode* node, const Box& box, int depth, int count);
+    void findProxyBoxes(Scene& scene);
 
     KdPool& m_pool;
     const Scene* m_scene = nullptr; // the scene of the last build; its bounds clip every query

@@ -8,8 +8,13 @@
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
 
 namespace Raytracer {
 
@@ -153,6 +158,71 @@ void walk(const KdPool& pool, const KdNode* node, const Ray& ray, TraversalEntry
     }
 }
 
+// Which proxy boxes of the tree one top-level query has looked at, and which of them its ray passes
+// wide of. The triangle test would report no hit on any triangle of such a box, at any distance, so
+// the query skips them all after one box test. Boxes numbered 64 and up are not remembered and are
+// always tested triangle by triangle.
+class ProxyBoxFilter {
+  public:
+    ProxyBoxFilter(const Ray& ray, const std::vector<ProxyBox>& boxes) : m_ray(ray), m_boxes(boxes) {
+        const Vector3& o = ray.origin;
+        m_widening = 1e-3f * std::max({std::fabs(o.x), std::fabs(o.y), std::fabs(o.z)});
+    }
+
+    bool passesWide(const Primitive& proxy) {
+        const int box = proxy.proxyBox;
+        if (box < 0 || box >= 64) {
+            return false;
+        }
+        const std::uint64_t bit = std::uint64_t{1} << box;
+        if ((m_looked & bit) == 0) {
+            m_looked |= bit;
+            if (missesBox(m_boxes[static_cast<std::size_t>(box)])) {
+                m_wide |= bit;
+            }
+        }
+        return (m_wide & bit) != 0;
+    }
+
+  private:
+    // Slab test of the whole ray (t > 0) against the widened box. NaN compares false everywhere, so a
+    // ray with a NaN component is never declared wide.
+    bool missesBox(const ProxyBox& box) const {
+        const float widening = box.widening + m_widening;
+        const Vector3& o = m_ray.origin;
+        const Vector3& d = m_ray.direction;
+        float tnear = 0.0f;
+        float tfar = std::numeric_limits<float>::infinity();
+        for (int axis = 0; axis < 3; ++axis) {
+            const float lo = box.min[axis] - widening;
+            const float hi = box.max[axis] + widening;
+            if (d[axis] == 0.0f) {
+                if (o[axis] < lo || o[axis] > hi) {
+                    return true;
+                }
+                continue;
+            }
+            float t1 = (lo - o[axis]) / d[axis];
+            float t2 = (hi - o[axis]) / d[axis];
+            if (t1 > t2) {
+                std::swap(t1, t2);
+            }
+            tnear = std::max(tnear, t1);
+            tfar = std::min(tfar, t2);
+            if (tnear > tfar) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    const Ray& m_ray;
+    const std::vector<ProxyBox>& m_boxes;
+    float m_widening; // the rounding the ray's own origin brings into the triangle test
+    std::uint64_t m_looked = 0;
+    std::uint64_t m_wide = 0;
+};
+
 const KdTree* treeOf(const Scene& scene) {
     return static_cast<const KdTree*>(scene.accelerator);
 }
@@ -209,11 +279,15 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
     }
     int result = 0;
     InstanceMemo memo;
+    ProxyBoxFilter boxes(ray, proxyBoxes);
     walk(m_pool, root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int exit) {
         for (const KdListElement* e = m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
             const Primitive* p = e->primitive;
             const InstanceMemo::Entry* known = nullptr;
             if (p->type == Primitive::proxy) {
+                if (boxes.passesWide(*p)) {
+                    continue;
+                }
                 known = memo.find(p->owner->instance, record.distance + traversalMargin);
                 // A search that found nothing would find nothing again: this proxy triangle's own test
                 // could only lead to it.
@@ -337,10 +411,12 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
     // The limit is the same for every search of this query, and one that finds a blocker ends it: an
     // instance in the memo was searched and found clear.
     InstanceMemo clear;
+    ProxyBoxFilter boxes(ray, proxyBoxes);
     walk(m_pool, root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int) {
         for (const KdListElement* e = m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
             const Primitive* p = e->primitive;
-            if (p->type == Primitive::proxy && clear.find(p->owner->instance, distance) != nullptr) {
+            if (p->type == Primitive::proxy &&
+                (boxes.passesWide(*p) || clear.find(p->owner->instance, distance) != nullptr)) {
                 continue;
             }
             float tmax = distance;
