@@ -5,6 +5,7 @@
 #include "geometry/KdNode.h"
 #include "geometry/TraversalEntry.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -64,6 +65,15 @@ class KdTree final : public AccelerationStructure {
     std::vector<float> extentMin;
     std::vector<float> extentMax;
     std::vector<const Primitive*> scratchPrimitives;
+    // The node's primitives by lowest and by highest extent on the split axis, their corners in those
+    // orders (one array per corner and axis, index 3 * corner + axis) for the vectorised overlap test,
+    // and its answers for a candidate's left and right box.
+    std::vector<std::int32_t> byMin;
+    std::vector<std::int32_t> byMax;
+    std::array<std::vector<float>, 9> cornersByMin;
+    std::array<std::vector<float>, 9> cornersByMax;
+    std::vector<std::uint8_t> overlapsLeft;
+    std::vector<std::uint8_t> overlapsRight;
     std::int32_t maxDepth = defaultMaxDepth;
 
     // One per box object among the primitives of the last build, numbered by Primitive::proxyBox.

@@ -1,5 +1,6 @@
 #include "geometry/Triangle.h"
 
+#include "geometry/BoxOverlap.h"
 #include "scene/Material.h"
 #include "scene/Vertex.h"
 #include "shading/Map.h"
@@ -12,28 +13,6 @@ namespace {
 
 // (k + 1) mod 3 and (k + 2) mod 3 by table lookup, keeping the modulo out of the ray test.
 constexpr int nextAxis[5] = {0, 1, 2, 0, 1};
-
-// One edge axis of Akenine-Moller's overlap test: the two projections p and q against the box radius.
-bool separates(float p, float q, float rad) {
-    const float lo = p < q ? p : q;
-    const float hi = p < q ? q : p;
-    return lo > rad || hi < -rad;
-}
-
-// One box-face axis: the triangle's extent on it against the half-size.
-bool separatesOnAxis(float p, float q, float r, float half) {
-    float lo = p;
-    float hi = p;
-    if (q < lo)
-        lo = q;
-    if (q > hi)
-        hi = q;
-    if (r < lo)
-        lo = r;
-    if (r > hi)
-        hi = r;
-    return lo > half || hi < -half;
-}
 
 } // namespace
 
@@ -115,64 +94,9 @@ int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) con
     return dot(dir, normal) > 0.0f ? -1 : 1;
 }
 
-// Akenine-Moller's triangle/box overlap test, in the box's frame. No epsilons: touching overlaps.
 bool Triangle::overlapsBox(const Box& box) const {
     const Vector3 h = box.size * 0.5f;
-    const Vector3 centre = box.min + h;
-    const Vector3 ta = a->position - centre;
-    const Vector3 tb = b->position - centre;
-    const Vector3 tc = c->position - centre;
-    const Vector3 f0 = tb - ta;
-    const Vector3 f1 = tc - tb;
-    const Vector3 f2 = ta - tc;
-
-    // Axes x, y, z crossed with each edge. An edge's two ends project to the same value on its own axes,
-    // so each test needs only two of the three vertices.
-    const float f0x = std::fabs(f0.x), f0y = std::fabs(f0.y), f0z = std::fabs(f0.z);
-    if (separates(f0.z * ta.y - f0.y * ta.z, f0.z * tc.y - f0.y * tc.z, f0z * h.y + f0y * h.z))
-        return false;
-    if (separates(-f0.z * ta.x + f0.x * ta.z, -f0.z * tc.x + f0.x * tc.z, f0z * h.x + f0x * h.z))
-        return false;
-    if (separates(f0.y * tb.x - f0.x * tb.y, f0.y * tc.x - f0.x * tc.y, f0y * h.x + f0x * h.y))
-        return false;
-
-    const float f1x = std::fabs(f1.x), f1y = std::fabs(f1.y), f1z = std::fabs(f1.z);
-    if (separates(f1.z * ta.y - f1.y * ta.z, f1.z * tc.y - f1.y * tc.z, f1z * h.y + f1y * h.z))
-        return false;
-    if (separates(-f1.z * ta.x + f1.x * ta.z, -f1.z * tc.x + f1.x * tc.z, f1z * h.x + f1x * h.z))
-        return false;
-    if (separates(f1.y * ta.x - f1.x * ta.y, f1.y * tb.x - f1.x * tb.y, f1y * h.x + f1x * h.y))
-        return false;
-
-    const float f2x = std::fabs(f2.x), f2y = std::fabs(f2.y), f2z = std::fabs(f2.z);
-    if (separates(f2.z * ta.y - f2.y * ta.z, f2.z * tb.y - f2.y * tb.z, f2z * h.y + f2y * h.z))
-        return false;
-    if (separates(-f2.z * ta.x + f2.x * ta.z, -f2.z * tb.x + f2.x * tb.z, f2z * h.x + f2x * h.z))
-        return false;
-    if (separates(f2.y * tb.x - f2.x * tb.y, f2.y * tc.x - f2.x * tc.y, f2y * h.x + f2x * h.y))
-        return false;
-
-    if (separatesOnAxis(ta.x, tb.x, tc.x, h.x))
-        return false;
-    if (separatesOnAxis(ta.y, tb.y, tc.y, h.y))
-        return false;
-    if (separatesOnAxis(ta.z, tb.z, tc.z, h.z))
-        return false;
-
-    // The triangle's plane against the box corners nearest to and farthest from it along n.
-    const Vector3 n = cross(f0, f1);
-    Vector3 vmin;
-    Vector3 vmax;
-    for (int q = 0; q < 3; ++q) {
-        if (n[q] > 0.0f) {
-            vmin[q] = -h[q] - ta[q];
-            vmax[q] = h[q] - ta[q];
-        } else {
-            vmin[q] = h[q] - ta[q];
-            vmax[q] = -h[q] - ta[q];
-        }
-    }
-    return !(dot(n, vmin) > 0.0f) && dot(n, vmax) >= 0.0f;
+    return triangleOverlapsBox(a->position, b->position, c->position, box.min + h, h);
 }
 
 void Triangle::extent(float& min, float& max, int axis) const {

@@ -1,8 +1,11 @@
+#include "animation/AnimationClock.h"
+#include "animation/RobotState.h"
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/TraversalScratch.h"
 #include "geometry/Triangle.h"
 #include "scene/Scene.h"
+#include "scene/SceneLoader.h"
 #include "scene/SceneObject.h"
 #include "scene/Vertex.h"
 #include "tests/support/RandomScene.h"
@@ -11,9 +14,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <random>
+#include <unordered_map>
+#include <vector>
 
 namespace Raytracer {
 namespace {
@@ -136,6 +142,61 @@ TEST(KdTree, QueriesAgreeWithBruteForceAfterRebuildsInFlatPoolSpace) {
         instanceHits += record.instance != nullptr;
     }
     EXPECT_GT(instanceHits, 200);
+}
+
+// Every tree of the shipped scene, as loaded and after animated frames, hashed node by node (axis,
+// split bits, leaf lists as primitive indices in list order). A faster build must give these very
+// trees, not merely trees that answer alike.
+std::uint64_t treeDigest(const KdTree& tree, const Scene& scene) {
+    std::unordered_map<const Primitive*, std::uint64_t> index;
+    for (std::size_t i = 0; i < scene.primitives.size(); ++i) {
+        index[scene.primitives[i]] = i;
+    }
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    const auto mix = [&](std::uint64_t word) { hash = (hash ^ word) * 0x100000001b3ull; };
+    std::vector<const KdNode*> pending{tree.root.get()};
+    while (!pending.empty()) {
+        const KdNode* node = pending.back();
+        pending.pop_back();
+        if (node->isLeaf()) {
+            mix(0xFFFFFFFFu);
+            for (const KdListElement* e = tree.pool().element(node->reference()); e != nullptr; e = e->next) {
+                mix(index.at(e->primitive));
+            }
+            continue;
+        }
+        mix(static_cast<std::uint64_t>(node->axis()));
+        mix(std::bit_cast<std::uint32_t>(node->split));
+        const KdNode* left = tree.pool().node(node->reference());
+        pending.push_back(left + 1);
+        pending.push_back(left);
+    }
+    return hash;
+}
+
+TEST(KdTree, ShippedSceneTreesAreTheRecordedOnes) {
+    Scene scene;
+    KdPool pool;
+    loadScene(scene, pool, "meshes/");
+    pool.setBase();
+    RobotState robot;
+    AnimationClock clock;
+    const auto digest = [&] {
+        const auto& top = static_cast<const KdTree&>(*scene.accelerator);
+        std::uint64_t all = treeDigest(top, scene);
+        for (const Primitive* p : scene.primitives) {
+            if (p->type == Primitive::proxy) {
+                all = all * 31 + treeDigest(static_cast<const KdTree&>(*p->owner->instance->accelerator),
+                                            *p->owner->instance);
+            }
+        }
+        return all;
+    };
+    EXPECT_EQ(0x2186ea012d5ae099u, digest());
+    for (int frame = 0; frame < 40; ++frame) {
+        animationStep(robot, clock, true, scene, pool);
+    }
+    EXPECT_EQ(0x01a3a25509ecbce7u, digest());
 }
 
 } // namespace
