@@ -25,6 +25,22 @@ struct KdNode {
 };
 static_assert(sizeof(KdNode) == 8, "two nodes share a 16-byte pair; traversal relies on the size");
 
+// A node of the form the walks read, built from the linked tree after every build: inner nodes with
+// their children side by side in one array, leaves as runs of triangle packets. The link has KdNode's
+// layout; its reference is the index of the left child or of the leaf's first packet.
+struct KdFlatNode {
+    std::uint32_t link = KdNode::freshLeaf;
+    union {
+        float split = 0.0f;        // inner nodes
+        std::uint32_t packetCount; // leaves
+    };
+
+    int axis() const { return static_cast<int>(link & KdNode::axisMask); }
+    bool isLeaf() const { return (link & KdNode::leafFlag) != 0; }
+    std::uint32_t reference() const { return link >> KdNode::referenceShift; }
+};
+static_assert(sizeof(KdFlatNode) == 8, "a child pair fills 16 bytes");
+
 // One entry of a leaf's primitive list.
 struct KdListElement {
     const Primitive* primitive = nullptr;

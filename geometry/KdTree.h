@@ -4,8 +4,10 @@
 #include "geometry/Box.h"
 #include "geometry/KdNode.h"
 #include "geometry/TraversalEntry.h"
+#include "geometry/TrianglePacket.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -78,10 +80,17 @@ class KdTree final : public AccelerationStructure {
 
     // One per box object among the primitives of the last build, numbered by Primitive::proxyBox.
     std::vector<ProxyBox> proxyBoxes;
+    // The last build in the form the queries walk; node 0 is the root. The packets copy the triangles'
+    // planes, so triangles that move need a new build before the next query (the renderer rebuilds the
+    // top level after every animation step; object-level triangles never move after their build).
+    std::vector<KdFlatNode> flatNodes;
+    std::vector<TrianglePacket> packets;
 
   private:
     void subdivide(KdNode* node, const Box& box, int depth, int count);
     void findProxyBoxes(Scene& scene);
+    void flatten();
+    void flattenNode(const KdNode& node, std::size_t slot);
 
     KdPool& m_pool;
     const Scene* m_scene = nullptr; // the scene of the last build; its bounds clip every query

@@ -135,6 +135,48 @@ void KdTree::build(Scene& scene) {
     candidates = nullptr;
 
     subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, count);
+    flatten();
+}
+
+void KdTree::flatten() {
+    flatNodes.assign(1, KdFlatNode{});
+    packets.clear();
+    flattenNode(*root, 0);
+}
+
+// Depth first, so a subtree's nodes lie after its root; each inner node's children are taken as a
+// pair before either is filled in.
+void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
+    if (node.isLeaf()) {
+        const auto first = static_cast<std::uint32_t>(packets.size());
+        int lane = TrianglePacket::lanes;
+        for (const KdListElement* e = m_pool.element(node.reference()); e != nullptr; e = e->next) {
+            if (lane == TrianglePacket::lanes) {
+                packets.emplace_back();
+                packets.back().count = 0;
+                lane = 0;
+            }
+            TrianglePacket& packet = packets.back();
+            packet.set(lane, &asTriangle(e->primitive));
+            ++packet.count;
+            ++lane;
+        }
+        for (; lane < TrianglePacket::lanes; ++lane) {
+            packets.back().set(lane, nullptr);
+        }
+        KdFlatNode& leaf = flatNodes[slot];
+        leaf.link = (first << KdNode::referenceShift) | KdNode::leafFlag | (node.link & KdNode::axisMask);
+        leaf.packetCount = static_cast<std::uint32_t>(packets.size()) - first;
+        return;
+    }
+    const std::size_t children = flatNodes.size();
+    flatNodes.resize(children + 2);
+    flatNodes[slot].link = (static_cast<std::uint32_t>(children) << KdNode::referenceShift) |
+                           static_cast<std::uint32_t>(node.axis());
+    flatNodes[slot].split = node.split;
+    const KdNode* left = m_pool.node(node.reference());
+    flattenNode(left[0], children);
+    flattenNode(left[1], children + 1);
 }
 
 void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {

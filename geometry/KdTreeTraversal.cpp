@@ -1,10 +1,10 @@
 // Front-to-back walks of a kd-tree with an explicit stack of entry and exit points. The top-level tree
 // holds environment triangles and the proxies of moving parts; a ray that hits a proxy is carried
 // into the part's frame and searched against the part's own tree on the second stack.
-#include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/TraversalScratch.h"
 #include "geometry/Triangle.h"
+#include "geometry/TrianglePacket.h"
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
 
@@ -24,15 +24,35 @@ namespace {
 // recorded one; also where an occlusion walk inside an instance starts.
 constexpr float traversalMargin = 0.0001f;
 
-// Every primitive in a tree is a Triangle (a final class), so this call is direct, not virtual.
-inline int intersectPrimitive(const Primitive* primitive, const Ray& ray, float& distance, float& u,
-                              float& v) {
-    return static_cast<const Triangle*>(primitive)->intersect(ray, distance, u, v);
+RayArrays arraysOf(const Ray& ray) {
+    return {{ray.origin.x, ray.origin.y, ray.origin.z}, {ray.direction.x, ray.direction.y, ray.direction.z}};
 }
 
-Vector3 pointAt(const Ray& ray, float t) {
-    return {ray.origin.x + ray.direction.x * t, ray.origin.y + ray.direction.y * t,
-            ray.origin.z + ray.direction.z * t};
+// The packets of a leaf of the flat tree.
+struct LeafPackets {
+    const TrianglePacket* begin;
+    const TrianglePacket* end;
+};
+
+LeafPackets packetsOf(const std::vector<TrianglePacket>& packets, const KdFlatNode& leaf) {
+    const TrianglePacket* first = packets.data() + leaf.reference();
+    return {first, first + leaf.packetCount};
+}
+
+// Whether lane's test hit closer than limit: what a limited test of that triangle would report.
+bool hitsBefore(const LaneHit& hit, float limit) {
+    return hit.inside != 0 && !(hit.t >= limit);
+}
+
+void setPoint(TraversalEntry& entry, const Vector3& point) {
+    entry.point[0] = point.x;
+    entry.point[1] = point.y;
+    entry.point[2] = point.z;
+}
+
+void setPointAt(TraversalEntry& entry, const Ray& ray, float t) {
+    setPoint(entry, {ray.origin.x + ray.direction.x * t, ray.origin.y + ray.direction.y * t,
+                     ray.origin.z + ray.direction.z * t});
 }
 
 // Clips the segment [0, limit] of the ray to the box of scene and sets up entry 0 and exit 1 of the
@@ -82,9 +102,13 @@ bool beginSegment(const Ray& ray, const Scene& scene, float limit, TraversalEntr
         }
     }
     stack[0].t = tnear;
-    stack[0].point = tnear > 0.0f ? pointAt(ray, tnear) : o;
+    if (tnear > 0.0f) {
+        setPointAt(stack[0], ray, tnear);
+    } else {
+        setPoint(stack[0], o);
+    }
     stack[1].t = tfar;
-    stack[1].point = pointAt(ray, tfar);
+    setPointAt(stack[1], ray, tfar);
     stack[1].node = nullptr;
     return true;
 }
@@ -97,22 +121,23 @@ Ray localRay(const Ray& ray, const Scene& instance) {
                normalize(proxy.rotation.inverseRotate(ray.direction))};
 }
 
-// The stack walk shared by every query. Descends from node to the next leaf along the ray, pushing
+// The stack walk shared by every query. Descends from the root to the next leaf along the ray, pushing
 // far children; onLeaf(node, exitIndex) returns true to end the walk. Returns when the walk ends.
 template <class OnLeaf>
-void walk(const KdPool& pool, const KdNode* node, const Ray& ray, TraversalEntry* stack,
-          const std::int32_t* mod3Table, OnLeaf&& onLeaf) {
-    const Vector3& o = ray.origin;
-    const Vector3& d = ray.direction;
+void walk(const KdFlatNode* nodes, const RayArrays& ray, TraversalEntry* stack, const std::int32_t* mod3Table,
+          OnLeaf&& onLeaf) {
+    const float* o = ray.origin;
+    const float* d = ray.direction;
+    const KdFlatNode* node = nodes;
     int entry = 0;
     int exit = 1;
     for (;;) {
         while (!node->isLeaf()) {
             const int a = node->axis();
             const float s = node->split;
-            const KdNode* left = pool.node(node->reference());
-            const KdNode* near;
-            const KdNode* far;
+            const KdFlatNode* left = nodes + node->reference();
+            const KdFlatNode* near;
+            const KdFlatNode* far;
             // A point exactly on the split plane belongs to the left side.
             if (stack[entry].point[a] <= s) {
                 if (stack[exit].point[a] <= s) {
@@ -277,61 +302,64 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
     if (m_scene == nullptr || !beginSegment(ray, *m_scene, record.distance, stack)) {
         return 0;
     }
+    const RayArrays arrays = arraysOf(ray);
     int result = 0;
     InstanceMemo memo;
     ProxyBoxFilter boxes(ray, proxyBoxes);
-    walk(m_pool, root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int exit) {
-        for (const KdListElement* e = m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
-            const Primitive* p = e->primitive;
-            const InstanceMemo::Entry* known = nullptr;
-            if (p->type == Primitive::proxy) {
-                if (boxes.passesWide(*p)) {
+    walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int exit) {
+        const LeafPackets run = packetsOf(packets, *leaf);
+        for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
+            LaneHit hits[TrianglePacket::lanes];
+            packet->test(arrays, hits);
+            scratch.intersections += static_cast<std::uint32_t>(packet->count);
+            for (int lane = 0; lane < packet->count; ++lane) {
+                const Primitive* p = packet->triangle[lane];
+                const InstanceMemo::Entry* known = nullptr;
+                if (p->type == Primitive::proxy) {
+                    if (boxes.passesWide(*p)) {
+                        continue;
+                    }
+                    known = memo.find(p->owner->instance, record.distance + traversalMargin);
+                    // A search that found nothing would find nothing again: this proxy triangle's
+                    // own hit could only lead to it.
+                    if (known != nullptr && known->facing == 0) {
+                        continue;
+                    }
+                }
+                const LaneHit& hit = hits[lane];
+                if (!hitsBefore(hit, stack[exit].t + traversalMargin)) {
                     continue;
                 }
-                known = memo.find(p->owner->instance, record.distance + traversalMargin);
-                // A search that found nothing would find nothing again: this proxy triangle's own test
-                // could only lead to it.
-                if (known != nullptr && known->facing == 0) {
-                    continue;
+                if (p->type == Primitive::proxy) {
+                    Scene* instance = p->owner->instance;
+                    InstanceMemo::Entry found;
+                    if (known != nullptr) {
+                        found = *known;
+                    } else {
+                        found.instance = instance;
+                        found.limit = record.distance + traversalMargin;
+                        found.distance = found.limit;
+                        found.facing = intersectNearestInInstance(localRay(ray, *instance), found.distance,
+                                                                  found.primitive, *instance, found.u, found.v,
+                                                                  scratch);
+                        memo.add(found);
+                    }
+                    if (found.facing != 0) {
+                        result = found.facing;
+                        record.distance = found.distance;
+                        record.primitive = found.primitive;
+                        record.u = found.u;
+                        record.v = found.v;
+                        record.instance = instance;
+                    }
+                } else if (hit.t < record.distance) {
+                    result = packet->facing(arrays, lane);
+                    record.distance = hit.t;
+                    record.primitive = p;
+                    record.u = hit.beta;
+                    record.v = hit.gamma;
+                    record.instance = nullptr;
                 }
-            }
-            float tmax = stack[exit].t + traversalMargin;
-            float u;
-            float v;
-            ++scratch.intersections;
-            const int facing = intersectPrimitive(p, ray, tmax, u, v);
-            if (facing == 0) {
-                continue;
-            }
-            if (p->type == Primitive::proxy) {
-                Scene* instance = p->owner->instance;
-                InstanceMemo::Entry found;
-                if (known != nullptr) {
-                    found = *known;
-                } else {
-                    found.instance = instance;
-                    found.limit = record.distance + traversalMargin;
-                    found.distance = found.limit;
-                    found.facing = intersectNearestInInstance(localRay(ray, *instance), found.distance,
-                                                              found.primitive, *instance, found.u, found.v,
-                                                              scratch);
-                    memo.add(found);
-                }
-                if (found.facing != 0) {
-                    result = found.facing;
-                    record.distance = found.distance;
-                    record.primitive = found.primitive;
-                    record.u = found.u;
-                    record.v = found.v;
-                    record.instance = instance;
-                }
-            } else if (tmax < record.distance) {
-                result = facing;
-                record.distance = tmax;
-                record.primitive = p;
-                record.u = u;
-                record.v = v;
-                record.instance = nullptr;
             }
         }
         // Cells further on lie beyond the recorded hit.
@@ -348,27 +376,30 @@ int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Pr
     if (tree == nullptr || !beginSegment(ray, instance, distance, stack)) {
         return 0;
     }
+    const RayArrays arrays = arraysOf(ray);
     int result = 0;
-    walk(tree->m_pool, tree->root.get(), ray, stack, scratch.mod3Table.data(),
-         [&](const KdNode* leaf, int exit) {
-             // One limit per leaf, shrinking with every hit, so the leaf's nearest hit wins.
-             float tmax = stack[exit].t;
-             for (const KdListElement* e = tree->m_pool.element(leaf->reference()); e != nullptr;
-                  e = e->next) {
-                 float hitU;
-                 float hitV;
-                 ++scratch.intersections;
-                 const int facing = intersectPrimitive(e->primitive, ray, tmax, hitU, hitV);
-                 if (facing != 0) {
-                     result = facing;
-                     primitive = e->primitive;
-                     distance = tmax;
-                     u = hitU;
-                     v = hitV;
-                 }
-             }
-             return result != 0;
-         });
+    walk(tree->flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int exit) {
+        // One limit per leaf, shrinking with every hit, so the leaf's nearest hit wins (the first of
+        // equals, in list order).
+        float tmax = stack[exit].t;
+        const LeafPackets run = packetsOf(tree->packets, *leaf);
+        for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
+            LaneHit hits[TrianglePacket::lanes];
+            packet->test(arrays, hits);
+            scratch.intersections += static_cast<std::uint32_t>(packet->count);
+            for (int lane = 0; lane < packet->count; ++lane) {
+                if (hitsBefore(hits[lane], tmax)) {
+                    tmax = hits[lane].t;
+                    result = packet->facing(arrays, lane);
+                    primitive = packet->triangle[lane];
+                    distance = tmax;
+                    u = hits[lane].beta;
+                    v = hits[lane].gamma;
+                }
+            }
+        }
+        return result != 0;
+    });
     return result;
 }
 
@@ -381,20 +412,23 @@ int KdTree::occludedInInstance(const Ray& ray, float distance, const Scene& inst
     // No clipping: the walk covers the whole shadow segment, starting just off the surface.
     TraversalEntry* stack = scratch.instanceStack.data();
     stack[0].t = traversalMargin;
-    stack[0].point = ray.origin;
+    setPoint(stack[0], ray.origin);
     stack[1].t = distance;
-    stack[1].point = pointAt(ray, distance);
+    setPointAt(stack[1], ray, distance);
     stack[1].node = nullptr;
+    const RayArrays arrays = arraysOf(ray);
     int result = 0;
-    walk(tree->m_pool, tree->root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int) {
-        for (const KdListElement* e = tree->m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
-            float tmax = distance;
-            float u;
-            float v;
-            ++scratch.intersections;
-            if (intersectPrimitive(e->primitive, ray, tmax, u, v) != 0) {
-                result = 1;
-                return true;
+    walk(tree->flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
+        const LeafPackets run = packetsOf(tree->packets, *leaf);
+        for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
+            LaneHit hits[TrianglePacket::lanes];
+            packet->test(arrays, hits);
+            scratch.intersections += static_cast<std::uint32_t>(packet->count);
+            for (int lane = 0; lane < packet->count; ++lane) {
+                if (hitsBefore(hits[lane], distance)) {
+                    result = 1;
+                    return true;
+                }
             }
         }
         return false;
@@ -407,38 +441,41 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
     if (m_scene == nullptr || !beginSegment(ray, *m_scene, distance, stack)) {
         return 0;
     }
+    const RayArrays arrays = arraysOf(ray);
     int result = 0;
     // The limit is the same for every search of this query, and one that finds a blocker ends it: an
     // instance in the memo was searched and found clear.
     InstanceMemo clear;
     ProxyBoxFilter boxes(ray, proxyBoxes);
-    walk(m_pool, root.get(), ray, stack, scratch.mod3Table.data(), [&](const KdNode* leaf, int) {
-        for (const KdListElement* e = m_pool.element(leaf->reference()); e != nullptr; e = e->next) {
-            const Primitive* p = e->primitive;
-            if (p->type == Primitive::proxy &&
-                (boxes.passesWide(*p) || clear.find(p->owner->instance, distance) != nullptr)) {
-                continue;
+    walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
+        const LeafPackets run = packetsOf(packets, *leaf);
+        for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
+            LaneHit hits[TrianglePacket::lanes];
+            packet->test(arrays, hits);
+            scratch.intersections += static_cast<std::uint32_t>(packet->count);
+            for (int lane = 0; lane < packet->count; ++lane) {
+                const Primitive* p = packet->triangle[lane];
+                if (p->type == Primitive::proxy &&
+                    (boxes.passesWide(*p) || clear.find(p->owner->instance, distance) != nullptr)) {
+                    continue;
+                }
+                if (!hitsBefore(hits[lane], distance)) {
+                    continue;
+                }
+                if (p->type != Primitive::proxy) {
+                    result = 1;
+                    return true;
+                }
+                const Scene& instance = *p->owner->instance;
+                if (occludedInInstance(localRay(ray, instance), distance, instance, scratch) != 0) {
+                    result = 1;
+                    return true;
+                }
+                InstanceMemo::Entry searched;
+                searched.instance = &instance;
+                searched.limit = distance;
+                clear.add(searched);
             }
-            float tmax = distance;
-            float u;
-            float v;
-            ++scratch.intersections;
-            if (intersectPrimitive(p, ray, tmax, u, v) == 0) {
-                continue;
-            }
-            if (p->type != Primitive::proxy) {
-                result = 1;
-                return true;
-            }
-            const Scene& instance = *p->owner->instance;
-            if (occludedInInstance(localRay(ray, instance), distance, instance, scratch) != 0) {
-                result = 1;
-                return true;
-            }
-            InstanceMemo::Entry searched;
-            searched.instance = &instance;
-            searched.limit = distance;
-            clear.add(searched);
         }
         return false;
     });

@@ -1,18 +1,16 @@
 #pragma once
 
-#include "math/Vector3.h"
-
 #include <cstdint>
 
 namespace Raytracer {
 
-struct KdNode;
+struct KdFlatNode;
 
 // One entry of a kd-tree traversal stack: a point where the ray enters or leaves a cell.
 struct TraversalEntry {
-    const KdNode* node = nullptr; // far child still to visit; null for the final exit entry
+    const KdFlatNode* node = nullptr; // far child still to visit; null for the final exit entry
     float t = 0.0f;               // ray parameter of point
-    Vector3 point;
+    float point[3] = {};          // indexed by split axis, so an array rather than a Vector3
     std::int32_t previous = 0; // index of the exit entry that was current when this one was pushed
 };
 

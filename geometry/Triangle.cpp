@@ -1,6 +1,7 @@
 #include "geometry/Triangle.h"
 
 #include "geometry/BoxOverlap.h"
+#include "geometry/TrianglePacket.h"
 #include "scene/Material.h"
 #include "scene/Vertex.h"
 #include "shading/Map.h"
@@ -50,6 +51,8 @@ void Triangle::computePlane() {
     planeU = normal[ku] * r;
     planeV = normal[kv] * r;
     planeDist = dot(normal, pa) * r;
+    cornerU = pa[ku];
+    cornerV = pa[kv];
 
     // A zero-area triangle gives d = 0 and non-finite coefficients: every test in intersect then fails.
     const float d = e2[ku] * e1[kv] - e1[ku] * e2[kv];
@@ -61,37 +64,17 @@ void Triangle::computePlane() {
 }
 
 int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) const {
-    const Vector3& o = ray.origin;
-    const Vector3& dir = ray.direction;
-    const int k = projAxis;
-    const int ku = nextAxis[k + 1];
-    const int kv = nextAxis[k + 2];
-
-    // A ray parallel to the plane makes n infinite and t infinite or NaN; the tests below reject both.
-    const float n = 1.0f / (dir[k] + planeU * dir[ku] + planeV * dir[kv]);
-    const float t = (planeDist - o[k] - planeU * o[ku] - planeV * o[kv]) * n;
-    // No epsilon at the origin: callers offset the origins of secondary rays themselves.
-    if (t >= distance || !(t > 0.0f))
+    const RayArrays arrays{{ray.origin.x, ray.origin.y, ray.origin.z},
+                           {ray.direction.x, ray.direction.y, ray.direction.z}};
+    const LaneHit hit = projectionTest(arrays, projAxis, planeU, planeV, planeDist, cornerU, cornerV, betaV, betaU,
+                                       gammaU, gammaV);
+    u = hit.beta;
+    v = hit.gamma;
+    if (!hit.inside || hit.t >= distance)
         return 0;
-
-    const Vector3& pa = a->position;
-    const float hu = t * dir[ku] + o[ku] - pa[ku];
-    const float hv = t * dir[kv] + o[kv] - pa[kv];
-
-    const float beta = hv * betaV + hu * betaU;
-    u = beta;
-    if (!(beta >= 0.0f))
-        return 0;
-    const float gamma = hv * gammaV + hu * gammaU;
-    v = gamma;
-    if (!(gamma >= 0.0f))
-        return 0;
-    if (beta + gamma > 1.0f)
-        return 0;
-
-    distance = t;
+    distance = hit.t;
     // -1 when the ray meets the side from which a, b, c appear counter-clockwise.
-    return dot(dir, normal) > 0.0f ? -1 : 1;
+    return dot(ray.direction, normal) > 0.0f ? -1 : 1;
 }
 
 bool Triangle::overlapsBox(const Box& box) const {

@@ -32,6 +32,8 @@ class Triangle final : public Primitive {
     float planeV = 0.0f;
     float planeDist = 0.0f;
     std::int32_t projAxis = 0; // dominant axis k; the others are (k + 1) mod 3 and (k + 2) mod 3
+    float cornerU = 0.0f;      // a's coordinates on those two axes
+    float cornerV = 0.0f;
     float betaV = 0.0f;        // edge coefficients: barycentric weights from a projected point
     float betaU = 0.0f;
     float gammaU = 0.0f;
