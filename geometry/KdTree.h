@@ -15,7 +15,6 @@
 namespace Raytracer {
 
 class KdPool;
-class SceneObject;
 
 // A split plane candidate of the node being split.
 struct SplitCandidate {
@@ -23,15 +22,6 @@ struct SplitCandidate {
     std::int32_t leftCount = 0;
     std::int32_t rightCount = 0;
     SplitCandidate* next = nullptr;
-};
-
-// The corners of the proxy triangles of one box object, as a tree's build found them, and how much to
-// widen them so that no ray that meets one of the triangles in the triangle test passes outside.
-struct ProxyBox {
-    const SceneObject* owner = nullptr;
-    Vector3 min;
-    Vector3 max;
-    float widening = 0.0f;
 };
 
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
@@ -78,8 +68,6 @@ class KdTree final : public AccelerationStructure {
     std::vector<std::uint8_t> overlapsRight;
     std::int32_t maxDepth = defaultMaxDepth;
 
-    // One per box object among the primitives of the last build, numbered by Primitive::proxyBox.
-    std::vector<ProxyBox> proxyBoxes;
     // The last build in the form the queries walk; node 0 is the root. The packets copy the triangles'
     // planes, so triangles that move need a new build before the next query (the renderer rebuilds the
     // top level after every animation step; object-level triangles never move after their build).
@@ -88,7 +76,6 @@ class KdTree final : public AccelerationStructure {
 
   private:
     void subdivide(KdNode* node, const Box& box, int depth, int count);
-    void findProxyBoxes(Scene& scene);
     void flatten();
     void flattenNode(const KdNode& node, std::size_t slot);
 

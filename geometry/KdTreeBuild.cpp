@@ -64,43 +64,8 @@ void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
 
 KdTree::KdTree(KdPool& pool) : root(std::make_unique<KdNode>()), m_pool(pool) {}
 
-void KdTree::findProxyBoxes(Scene& scene) {
-    proxyBoxes.clear();
-    for (Primitive* primitive : scene.primitives) {
-        if (primitive->type != Primitive::proxy) {
-            continue;
-        }
-        std::size_t box = 0;
-        while (box < proxyBoxes.size() && proxyBoxes[box].owner != primitive->owner) {
-            ++box;
-        }
-        const Triangle& triangle = asTriangle(primitive);
-        if (box == proxyBoxes.size()) {
-            proxyBoxes.push_back({primitive->owner, triangle.a->position, triangle.a->position, 0.0f});
-        }
-        ProxyBox& bounds = proxyBoxes[box];
-        for (const Vertex* corner : {triangle.a, triangle.b, triangle.c}) {
-            for (int axis = 0; axis < 3; ++axis) {
-                bounds.min[axis] = std::min(bounds.min[axis], corner->position[axis]);
-                bounds.max[axis] = std::max(bounds.max[axis], corner->position[axis]);
-            }
-        }
-        primitive->proxyBox = static_cast<std::int32_t>(box);
-    }
-    // A hit the triangle test reports lies within a few rounding steps of the triangle, that is within
-    // some 1e-6 of the largest coordinate involved: a thousand times that is ample.
-    for (ProxyBox& bounds : proxyBoxes) {
-        float largest = 1.0f;
-        for (int axis = 0; axis < 3; ++axis) {
-            largest = std::max({largest, std::fabs(bounds.min[axis]), std::fabs(bounds.max[axis])});
-        }
-        bounds.widening = 1e-3f * largest;
-    }
-}
-
 void KdTree::build(Scene& scene) {
     m_scene = &scene;
-    findProxyBoxes(scene);
     const int count = scene.primitiveCount();
     for (int i = 0; i < count; ++i) {
         KdListElement* element = m_pool.takeElement();

@@ -183,71 +183,6 @@ void walk(const KdFlatNode* nodes, const RayArrays& ray, TraversalEntry* stack, 
     }
 }
 
-// Which proxy boxes of the tree one top-level query has looked at, and which of them its ray passes
-// wide of. The triangle test would report no hit on any triangle of such a box, at any distance, so
-// the query skips them all after one box test. Boxes numbered 64 and up are not remembered and are
-// always tested triangle by triangle.
-class ProxyBoxFilter {
-  public:
-    ProxyBoxFilter(const Ray& ray, const std::vector<ProxyBox>& boxes) : m_ray(ray), m_boxes(boxes) {
-        const Vector3& o = ray.origin;
-        m_widening = 1e-3f * std::max({std::fabs(o.x), std::fabs(o.y), std::fabs(o.z)});
-    }
-
-    bool passesWide(const Primitive& proxy) {
-        const int box = proxy.proxyBox;
-        if (box < 0 || box >= 64) {
-            return false;
-        }
-        const std::uint64_t bit = std::uint64_t{1} << box;
-        if ((m_looked & bit) == 0) {
-            m_looked |= bit;
-            if (missesBox(m_boxes[static_cast<std::size_t>(box)])) {
-                m_wide |= bit;
-            }
-        }
-        return (m_wide & bit) != 0;
-    }
-
-  private:
-    // Slab test of the whole ray (t > 0) against the widened box. NaN compares false everywhere, so a
-    // ray with a NaN component is never declared wide.
-    bool missesBox(const ProxyBox& box) const {
-        const float widening = box.widening + m_widening;
-        const Vector3& o = m_ray.origin;
-        const Vector3& d = m_ray.direction;
-        float tnear = 0.0f;
-        float tfar = std::numeric_limits<float>::infinity();
-        for (int axis = 0; axis < 3; ++axis) {
-            const float lo = box.min[axis] - widening;
-            const float hi = box.max[axis] + widening;
-            if (d[axis] == 0.0f) {
-                if (o[axis] < lo || o[axis] > hi) {
-                    return true;
-                }
-                continue;
-            }
-            float t1 = (lo - o[axis]) / d[axis];
-            float t2 = (hi - o[axis]) / d[axis];
-            if (t1 > t2) {
-                std::swap(t1, t2);
-            }
-            tnear = std::max(tnear, t1);
-            tfar = std::min(tfar, t2);
-            if (tnear > tfar) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    const Ray& m_ray;
-    const std::vector<ProxyBox>& m_boxes;
-    float m_widening; // the rounding the ray's own origin brings into the triangle test
-    std::uint64_t m_looked = 0;
-    std::uint64_t m_wide = 0;
-};
-
 const KdTree* treeOf(const Scene& scene) {
     return static_cast<const KdTree*>(scene.accelerator);
 }
@@ -305,35 +240,22 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
     const RayArrays arrays = arraysOf(ray);
     int result = 0;
     InstanceMemo memo;
-    ProxyBoxFilter boxes(ray, proxyBoxes);
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int exit) {
+        const float cellLimit = stack[exit].t + traversalMargin;
         const LeafPackets run = packetsOf(packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
             LaneHit hits[TrianglePacket::lanes];
-            packet->test(arrays, hits);
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            for (int lane = 0; lane < packet->count; ++lane) {
+            for (unsigned mask = packet->test(arrays, cellLimit, hits); mask != 0; mask &= mask - 1) {
+                const int lane = std::countr_zero(mask);
                 const Primitive* p = packet->triangle[lane];
-                const InstanceMemo::Entry* known = nullptr;
-                if (p->type == Primitive::proxy) {
-                    if (boxes.passesWide(*p)) {
-                        continue;
-                    }
-                    known = memo.find(p->owner->instance, record.distance + traversalMargin);
-                    // A search that found nothing would find nothing again: this proxy triangle's
-                    // own hit could only lead to it.
-                    if (known != nullptr && known->facing == 0) {
-                        continue;
-                    }
-                }
                 const LaneHit& hit = hits[lane];
-                if (!hitsBefore(hit, stack[exit].t + traversalMargin)) {
-                    continue;
-                }
                 if (p->type == Primitive::proxy) {
                     Scene* instance = p->owner->instance;
+                    // A search depends on the ray, the instance and the limit alone; the memo holds
+                    // the answer of one already run with this limit.
                     InstanceMemo::Entry found;
-                    if (known != nullptr) {
+                    if (const InstanceMemo::Entry* known = memo.find(instance, record.distance + traversalMargin)) {
                         found = *known;
                     } else {
                         found.instance = instance;
@@ -385,9 +307,9 @@ int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Pr
         const LeafPackets run = packetsOf(tree->packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
             LaneHit hits[TrianglePacket::lanes];
-            packet->test(arrays, hits);
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            for (int lane = 0; lane < packet->count; ++lane) {
+            for (unsigned mask = packet->test(arrays, tmax, hits); mask != 0; mask &= mask - 1) {
+                const int lane = std::countr_zero(mask);
                 if (hitsBefore(hits[lane], tmax)) {
                     tmax = hits[lane].t;
                     result = packet->facing(arrays, lane);
@@ -422,13 +344,10 @@ int KdTree::occludedInInstance(const Ray& ray, float distance, const Scene& inst
         const LeafPackets run = packetsOf(tree->packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
             LaneHit hits[TrianglePacket::lanes];
-            packet->test(arrays, hits);
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            for (int lane = 0; lane < packet->count; ++lane) {
-                if (hitsBefore(hits[lane], distance)) {
-                    result = 1;
-                    return true;
-                }
+            if (packet->test(arrays, distance, hits) != 0) {
+                result = 1;
+                return true;
             }
         }
         return false;
@@ -446,27 +365,21 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
     // The limit is the same for every search of this query, and one that finds a blocker ends it: an
     // instance in the memo was searched and found clear.
     InstanceMemo clear;
-    ProxyBoxFilter boxes(ray, proxyBoxes);
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
         const LeafPackets run = packetsOf(packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
             LaneHit hits[TrianglePacket::lanes];
-            packet->test(arrays, hits);
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            for (int lane = 0; lane < packet->count; ++lane) {
-                const Primitive* p = packet->triangle[lane];
-                if (p->type == Primitive::proxy &&
-                    (boxes.passesWide(*p) || clear.find(p->owner->instance, distance) != nullptr)) {
-                    continue;
-                }
-                if (!hitsBefore(hits[lane], distance)) {
-                    continue;
-                }
+            for (unsigned mask = packet->test(arrays, distance, hits); mask != 0; mask &= mask - 1) {
+                const Primitive* p = packet->triangle[std::countr_zero(mask)];
                 if (p->type != Primitive::proxy) {
                     result = 1;
                     return true;
                 }
                 const Scene& instance = *p->owner->instance;
+                if (clear.find(&instance, distance) != nullptr) {
+                    continue;
+                }
                 if (occludedInInstance(localRay(ray, instance), distance, instance, scratch) != 0) {
                     result = 1;
                     return true;

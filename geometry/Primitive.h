@@ -24,7 +24,6 @@ class Primitive {
     const Material* material = nullptr; // set for lit and environment triangles, never for proxies
     SceneObject* owner = nullptr;       // proxies only: the box object whose instance scene they stand for
     std::int32_t type;
-    std::int32_t proxyBox = -1; // proxies only: which box of its tree's last build this triangle bounds
 
     // 0 for no hit, else +1 or -1 (the facing). distance: in the limit, out the hit distance (written
     // only on a hit); u, v: barycentric weights, possibly written on a miss too.

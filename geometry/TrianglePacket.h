@@ -76,12 +76,19 @@ struct alignas(16) TrianglePacket {
     // Fills lane `lane` from triangle, or makes it a lane that never hits when triangle is null.
     void set(int lane, const Triangle* triangle);
 
-    // All four tests, unlimited.
-    void test(const RayArrays& ray, LaneHit (&hits)[lanes]) const {
+    // All four tests, unlimited; returns the lanes that hit closer than limit as bits, lane 0 lowest.
+    // A caller whose limit shrinks as it takes the hits in lane order checks each again.
+    unsigned test(const RayArrays& ray, float limit, LaneHit (&hits)[lanes]) const {
+        // Two loops: the first, the tests, vectorises on its own.
         for (int lane = 0; lane < lanes; ++lane) {
             hits[lane] = projectionTest(ray, axis[lane], planeU[lane], planeV[lane], planeDist[lane], cornerU[lane],
                                         cornerV[lane], betaV[lane], betaU[lane], gammaU[lane], gammaV[lane]);
         }
+        unsigned mask = 0;
+        for (int lane = 0; lane < lanes; ++lane) {
+            mask |= static_cast<unsigned>(hits[lane].inside & static_cast<int>(!(hits[lane].t >= limit))) << lane;
+        }
+        return mask;
     }
 
     // +1 or -1, the facing Triangle::intersect reports for a hit in lane.
