@@ -39,11 +39,6 @@ LeafPackets packetsOf(const std::vector<TrianglePacket>& packets, const KdFlatNo
     return {first, first + leaf.packetCount};
 }
 
-// Whether lane's test hit closer than limit: what a limited test of that triangle would report.
-bool hitsBefore(const LaneHit& hit, float limit) {
-    return hit.inside != 0 && !(hit.t >= limit);
-}
-
 void setPoint(TraversalEntry& entry, const Vector3& point) {
     entry.point[0] = point.x;
     entry.point[1] = point.y;
@@ -206,16 +201,17 @@ class InstanceMemo {
 
     const Entry* find(const Scene* instance, float limit) const {
         for (int i = 0; i < m_count; ++i) {
-            if (m_entries[i].instance == instance && std::bit_cast<std::uint32_t>(m_entries[i].limit) ==
-                                                         std::bit_cast<std::uint32_t>(limit)) {
-                return &m_entries[i];
+            const Entry& entry = m_slots[i].entry;
+            if (entry.instance == instance &&
+                std::bit_cast<std::uint32_t>(entry.limit) == std::bit_cast<std::uint32_t>(limit)) {
+                return &entry;
             }
         }
         return nullptr;
     }
 
     void add(const Entry& entry) {
-        m_entries[m_next] = entry;
+        m_slots[m_next].entry = entry;
         m_next = (m_next + 1) % capacity;
         if (m_count < capacity) {
             ++m_count;
@@ -225,7 +221,12 @@ class InstanceMemo {
   private:
     // More boxes than a ray of the shipped scene passes through.
     static constexpr int capacity = 8;
-    Entry m_entries[capacity];
+    // Every query makes a memo; slots are written before they are read, so none is cleared first.
+    union Slot {
+        Slot() {}
+        Entry entry;
+    };
+    Slot m_slots[capacity];
     int m_count = 0;
     int m_next = 0;
 };
@@ -244,12 +245,12 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
         const float cellLimit = stack[exit].t + traversalMargin;
         const LeafPackets run = packetsOf(packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
-            LaneHit hits[TrianglePacket::lanes];
+            TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
             for (unsigned mask = packet->test(arrays, cellLimit, hits); mask != 0; mask &= mask - 1) {
                 const int lane = std::countr_zero(mask);
                 const Primitive* p = packet->triangle[lane];
-                const LaneHit& hit = hits[lane];
+                const float t = hits.t[lane];
                 if (p->type == Primitive::proxy) {
                     Scene* instance = p->owner->instance;
                     // A search depends on the ray, the instance and the limit alone; the memo holds
@@ -274,12 +275,12 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
                         record.v = found.v;
                         record.instance = instance;
                     }
-                } else if (hit.t < record.distance) {
+                } else if (t < record.distance) {
                     result = packet->facing(arrays, lane);
-                    record.distance = hit.t;
+                    record.distance = t;
                     record.primitive = p;
-                    record.u = hit.beta;
-                    record.v = hit.gamma;
+                    record.u = hits.beta[lane];
+                    record.v = hits.gamma[lane];
                     record.instance = nullptr;
                 }
             }
@@ -306,17 +307,18 @@ int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Pr
         float tmax = stack[exit].t;
         const LeafPackets run = packetsOf(tree->packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
-            LaneHit hits[TrianglePacket::lanes];
+            TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
             for (unsigned mask = packet->test(arrays, tmax, hits); mask != 0; mask &= mask - 1) {
                 const int lane = std::countr_zero(mask);
-                if (hitsBefore(hits[lane], tmax)) {
-                    tmax = hits[lane].t;
+                // The mask took the leaf's limit; earlier lanes may have lowered it since.
+                if (!(hits.t[lane] >= tmax)) {
+                    tmax = hits.t[lane];
                     result = packet->facing(arrays, lane);
                     primitive = packet->triangle[lane];
                     distance = tmax;
-                    u = hits[lane].beta;
-                    v = hits[lane].gamma;
+                    u = hits.beta[lane];
+                    v = hits.gamma[lane];
                 }
             }
         }
@@ -343,7 +345,7 @@ int KdTree::occludedInInstance(const Ray& ray, float distance, const Scene& inst
     walk(tree->flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
         const LeafPackets run = packetsOf(tree->packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
-            LaneHit hits[TrianglePacket::lanes];
+            TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
             if (packet->test(arrays, distance, hits) != 0) {
                 result = 1;
@@ -368,7 +370,7 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
         const LeafPackets run = packetsOf(packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
-            LaneHit hits[TrianglePacket::lanes];
+            TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
             for (unsigned mask = packet->test(arrays, distance, hits); mask != 0; mask &= mask - 1) {
                 const Primitive* p = packet->triangle[std::countr_zero(mask)];

@@ -76,17 +76,30 @@ struct alignas(16) TrianglePacket {
     // Fills lane `lane` from triangle, or makes it a lane that never hits when triangle is null.
     void set(int lane, const Triangle* triangle);
 
+    // The four tests' answers, field by field like the packet.
+    struct Hits {
+        float t[lanes];
+        float beta[lanes];
+        float gamma[lanes];
+        int inside[lanes];
+    };
+
     // All four tests, unlimited; returns the lanes that hit closer than limit as bits, lane 0 lowest.
     // A caller whose limit shrinks as it takes the hits in lane order checks each again.
-    unsigned test(const RayArrays& ray, float limit, LaneHit (&hits)[lanes]) const {
+    unsigned test(const RayArrays& ray, float limit, Hits& hits) const {
         // Two loops: the first, the tests, vectorises on its own.
         for (int lane = 0; lane < lanes; ++lane) {
-            hits[lane] = projectionTest(ray, axis[lane], planeU[lane], planeV[lane], planeDist[lane], cornerU[lane],
-                                        cornerV[lane], betaV[lane], betaU[lane], gammaU[lane], gammaV[lane]);
+            const LaneHit hit = projectionTest(ray, axis[lane], planeU[lane], planeV[lane], planeDist[lane],
+                                               cornerU[lane], cornerV[lane], betaV[lane], betaU[lane], gammaU[lane],
+                                               gammaV[lane]);
+            hits.t[lane] = hit.t;
+            hits.beta[lane] = hit.beta;
+            hits.gamma[lane] = hit.gamma;
+            hits.inside[lane] = hit.inside & static_cast<int>(!(hit.t >= limit));
         }
         unsigned mask = 0;
         for (int lane = 0; lane < lanes; ++lane) {
-            mask |= static_cast<unsigned>(hits[lane].inside & static_cast<int>(!(hits[lane].t >= limit))) << lane;
+            mask |= static_cast<unsigned>(hits.inside[lane]) << lane;
         }
         return mask;
     }
