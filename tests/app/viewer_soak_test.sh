@@ -27,7 +27,7 @@ start_xvfb
 
 cd "$root" || fail "cannot enter $root"
 # A small image keeps the frames quick, so many inputs land between frames and during them.
-"$viewer" x 128 16 4 3 2 0 0 >"$work/viewer.log" 2>&1 &
+"$viewer" x 128 32 4 3 2 0 0 >"$work/viewer.log" 2>&1 &
 viewer_pid=$!
 window=$(find_window "$title" "$viewer_pid") || fail "no viewer window"
 xdotool mousemove --window "$window" 64 64
@@ -65,7 +65,9 @@ count=${#samples[@]}
 [ "$count" -ge 10 ] || fail "too few memory samples ($count)"
 early=${samples[$((count / 5))]}
 peak=$(printf '%s\n' "${samples[@]:$((count / 5))}" | sort -n | tail -n 1)
-awk -v a="$early" -v b="$peak" 'BEGIN { exit !(b <= a * 1.05) }' ||
+# A worker writes a generator table of its own (256 KiB) only once it has drawn a table's worth of
+# samples, which may happen late in the run for some of the 16 buckets: that much growth is allowed.
+awk -v a="$early" -v b="$peak" 'BEGIN { exit !(b <= a * 1.05 + 16 * 256) }' ||
     fail "resident memory grew from $early KiB to $peak KiB during the soak"
 echo "soak: $events events over $seconds s; memory $early KiB after the first fifth, at most $peak KiB"
 
