@@ -73,8 +73,7 @@ int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) con
     if (!hit.inside || hit.t >= distance)
         return 0;
     distance = hit.t;
-    // -1 when the ray meets the side from which a, b, c appear counter-clockwise.
-    return dot(ray.direction, normal) > 0.0f ? -1 : 1;
+    return facingOf(arrays.direction, normal.x, normal.y, normal.z);
 }
 
 bool Triangle::overlapsBox(const Box& box) const {

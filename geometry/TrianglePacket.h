@@ -51,6 +51,12 @@ inline LaneHit projectionTest(const RayArrays& ray, int k, float planeU, float p
     return hit;
 }
 
+// +1 or -1: -1 when a ray of direction d meets the side of a triangle of normal n from which its
+// corners a, b, c appear counter-clockwise.
+inline int facingOf(const float* d, float nx, float ny, float nz) {
+    return d[0] * nx + d[1] * ny + d[2] * nz > 0.0f ? -1 : 1;
+}
+
 // Four triangles of one kd-tree leaf, field by field, as the leaf's ray tests read them: copied from
 // the triangles when the tree is built, so that a leaf is one run of memory and its four tests run
 // side by side. Lanes past count hold a NaN plane and never report a hit.
@@ -106,8 +112,7 @@ struct alignas(16) TrianglePacket {
 
     // +1 or -1, the facing Triangle::intersect reports for a hit in lane.
     int facing(const RayArrays& ray, int lane) const {
-        const float* d = ray.direction;
-        return d[0] * normalX[lane] + d[1] * normalY[lane] + d[2] * normalZ[lane] > 0.0f ? -1 : 1;
+        return facingOf(ray.direction, normalX[lane], normalY[lane], normalZ[lane]);
     }
 };
 
