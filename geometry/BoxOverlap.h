@@ -10,7 +10,7 @@ namespace Raytracer {
 // half-size. No epsilons: touching overlaps. Written without early exits, all thirteen axes always
 // evaluated, so that a loop over many triangles vectorises; the answer is the same as stopping at the
 // first separating axis, and it is the one test both Triangle::overlapsBox and the tree build use.
-inline bool triangleOverlapsBox(const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& centre,
+[[gnu::always_inline]] inline bool triangleOverlapsBox(const Vector3& a, const Vector3& b, const Vector3& c, const Vector3& centre,
                                 const Vector3& h) {
     const auto separates = [](float p, float q, float rad) {
         const float lo = p < q ? p : q;
