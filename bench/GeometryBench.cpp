@@ -5,7 +5,7 @@
 #include "geometry/Triangle.h"
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 #include "tests/support/RandomScene.h"
 
 #include <benchmark/benchmark.h>

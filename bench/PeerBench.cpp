@@ -18,7 +18,7 @@
 #include "render/Renderer.h"
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 #include "shading/Light.h"
 
 #include <embree3/rtcore.h>

@@ -3,7 +3,7 @@
 #include "geometry/KdTree.h"
 #include "geometry/Triangle.h"
 #include "scene/Scene.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,8 +2,8 @@
 
 #include "geometry/BoxOverlap.h"
 #include "geometry/TrianglePacket.h"
-#include "scene/Material.h"
-#include "scene/Vertex.h"
+#include "shading/Material.h"
+#include "geometry/Vertex.h"
 #include "shading/Map.h"
 
 #include <cmath>

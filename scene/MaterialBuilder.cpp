@@ -1,6 +1,6 @@
 #include "scene/MaterialBuilder.h"
 
-#include "scene/Material.h"
+#include "shading/Material.h"
 #include "scene/MtlMaterial.h"
 #include "scene/Scene.h"
 #include "shading/ColorMap.h"

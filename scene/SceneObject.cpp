@@ -2,7 +2,7 @@
 
 #include "geometry/Primitive.h"
 #include "scene/Scene.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 
 namespace Raytracer {
 

@@ -2,7 +2,7 @@
 
 #include "math/Quaternion.h"
 #include "math/Vector3.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 
 #include <cstdint>
 #include <vector>

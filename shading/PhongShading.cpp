@@ -1,7 +1,7 @@
 #include "shading/PhongShading.h"
 
 #include "geometry/Primitive.h"
-#include "scene/Material.h"
+#include "shading/Material.h"
 #include "shading/Light.h"
 #include "shading/Map.h"
 

@@ -7,7 +7,7 @@
 #include "scene/Scene.h"
 #include "scene/SceneLoader.h"
 #include "scene/SceneObject.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 #include "tests/support/RandomScene.h"
 
 #include <gtest/gtest.h>

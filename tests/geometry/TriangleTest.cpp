@@ -1,6 +1,6 @@
 #include "geometry/Triangle.h"
 #include "scene/Scene.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 #include "tests/support/RandomScene.h"
 
 #include <gtest/gtest.h>

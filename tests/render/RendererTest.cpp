@@ -3,9 +3,9 @@
 #include "geometry/Triangle.h"
 #include "render/FrameBuffer.h"
 #include "render/ImageWriter.h"
-#include "scene/Material.h"
+#include "shading/Material.h"
 #include "scene/Scene.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 #include "shading/ColorMap.h"
 #include "tests/support/RandomScene.h"
 

@@ -1,7 +1,7 @@
 #include "scene/MeshBuilder.h"
 
 #include "geometry/Triangle.h"
-#include "scene/Material.h"
+#include "shading/Material.h"
 #include "scene/MaterialBuilder.h"
 #include "scene/ObjModel.h"
 #include "scene/Scene.h"

@@ -4,7 +4,7 @@
 #include "geometry/Triangle.h"
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
-#include "scene/Vertex.h"
+#include "geometry/Vertex.h"
 
 #include <cmath>
 
