@@ -231,21 +231,28 @@ RTCScene flatScene(RTCDevice device, const Scene& top) {
     return scene;
 }
 
+// Our ray as Embree's, searched over (0, limit).
+RTCRay embreeRay(const Ray& ray, float limit) {
+    RTCRay query{};
+    query.org_x = ray.origin.x;
+    query.org_y = ray.origin.y;
+    query.org_z = ray.origin.z;
+    query.dir_x = ray.direction.x;
+    query.dir_y = ray.direction.y;
+    query.dir_z = ray.direction.z;
+    query.tnear = 0.0f;
+    query.tfar = limit;
+    query.mask = ~0u;
+    return query;
+}
+
 std::vector<Hit> embreePrimary(RTCScene scene, const std::vector<Ray>& rays) {
     std::vector<Hit> hits(rays.size());
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     for (std::size_t i = 0; i < rays.size(); ++i) {
         RTCRayHit query{};
-        query.ray.org_x = rays[i].origin.x;
-        query.ray.org_y = rays[i].origin.y;
-        query.ray.org_z = rays[i].origin.z;
-        query.ray.dir_x = rays[i].direction.x;
-        query.ray.dir_y = rays[i].direction.y;
-        query.ray.dir_z = rays[i].direction.z;
-        query.ray.tnear = 0.0f;
-        query.ray.tfar = startDistance;
-        query.ray.mask = ~0u;
+        query.ray = embreeRay(rays[i], startDistance);
         query.hit.geomID = RTC_INVALID_GEOMETRY_ID;
         query.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
         rtcIntersect1(scene, &context, &query);
@@ -261,16 +268,7 @@ std::vector<bool> embreeShadow(RTCScene scene, const std::vector<ShadowRay>& ray
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     for (std::size_t i = 0; i < rays.size(); ++i) {
-        RTCRay query{};
-        query.org_x = rays[i].ray.origin.x;
-        query.org_y = rays[i].ray.origin.y;
-        query.org_z = rays[i].ray.origin.z;
-        query.dir_x = rays[i].ray.direction.x;
-        query.dir_y = rays[i].ray.direction.y;
-        query.dir_z = rays[i].ray.direction.z;
-        query.tnear = 0.0f;
-        query.tfar = rays[i].length;
-        query.mask = ~0u;
+        RTCRay query = embreeRay(rays[i].ray, rays[i].length);
         rtcOccluded1(scene, &context, &query);
         blocked[i] = query.tfar == -std::numeric_limits<float>::infinity();
     }

@@ -8,12 +8,8 @@
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
 
-#include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstdint>
-#include <limits>
-#include <utility>
 #include <vector>
 
 namespace Raytracer {
