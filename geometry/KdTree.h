@@ -15,6 +15,8 @@
 namespace Raytracer {
 
 class KdPool;
+class SceneObject;
+class Triangle;
 
 // A split plane candidate of the node being split.
 struct SplitCandidate {
@@ -74,10 +76,35 @@ class KdTree final : public AccelerationStructure {
     std::vector<KdFlatNode> flatNodes;
     std::vector<TrianglePacket> packets;
 
+    // The world boxes of the proxies among the tree's triangles, one per packet group, field by field
+    // (axis 0, 1, 2), and the largest coordinate magnitude among them, which scales the margin the box
+    // test keeps. Proxies past maxGroups get no group and are always tested.
+    static constexpr int maxGroups = 256;
+    struct ProxyBoxes {
+        int count = 0; // groups; the arrays run on to whole packets of lanes
+        std::array<std::vector<float>, 3> low;
+        std::array<std::vector<float>, 3> high;
+        float magnitude = 0.0f;
+    };
+    ProxyBoxes proxyBoxes;
+
   private:
+    // One triangle of a leaf being flattened: its place in the leaf's list and its packet group.
+    struct LeafLane {
+        const Triangle* triangle;
+        std::int32_t place;
+        std::int32_t group;
+    };
+
     void subdivide(KdNode* node, const Box& box, int depth, int count);
     void flatten();
+    void collectProxyBoxes();
+    std::int32_t groupOf(const Primitive* primitive);
     void flattenNode(const KdNode& node, std::size_t slot);
+
+    std::vector<const SceneObject*> m_groupOwners; // the proxy box of each group
+    std::vector<LeafLane> m_leafLanes;
+    std::vector<std::int32_t> m_leafGroups;
 
     KdPool& m_pool;
     const Scene* m_scene = nullptr; // the scene of the last build; its bounds clip every query

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 namespace Raytracer {
 
@@ -127,31 +128,109 @@ void KdTree::build(Scene& scene) {
 void KdTree::flatten() {
     flatNodes.assign(1, KdFlatNode{});
     packets.clear();
+    collectProxyBoxes();
     flattenNode(*root, 0);
 }
 
+// A proxy's triangles all share its owner; each owner gets a group and the box of its corners.
+void KdTree::collectProxyBoxes() {
+    m_groupOwners.clear();
+    for (int axis = 0; axis < 3; ++axis) {
+        proxyBoxes.low[axis].clear();
+        proxyBoxes.high[axis].clear();
+    }
+    proxyBoxes.magnitude = 0.0f;
+    for (const Primitive* p : m_scene->primitives) {
+        const std::int32_t group = groupOf(p);
+        if (group == TrianglePacket::noGroup) {
+            continue;
+        }
+        const auto g = static_cast<std::size_t>(group);
+        if (g == proxyBoxes.low[0].size()) {
+            for (int axis = 0; axis < 3; ++axis) {
+                proxyBoxes.low[axis].push_back(std::numeric_limits<float>::infinity());
+                proxyBoxes.high[axis].push_back(-std::numeric_limits<float>::infinity());
+            }
+        }
+        for (int axis = 0; axis < 3; ++axis) {
+            float lo = 0.0f;
+            float hi = 0.0f;
+            p->extent(lo, hi, axis);
+            proxyBoxes.low[axis][g] = std::min(proxyBoxes.low[axis][g], lo);
+            proxyBoxes.high[axis][g] = std::max(proxyBoxes.high[axis][g], hi);
+            proxyBoxes.magnitude = std::max({proxyBoxes.magnitude, std::fabs(lo), std::fabs(hi)});
+        }
+    }
+    proxyBoxes.count = static_cast<int>(m_groupOwners.size());
+    // Empty boxes fill the last packet of lanes.
+    while (proxyBoxes.low[0].size() % TrianglePacket::lanes != 0) {
+        for (int axis = 0; axis < 3; ++axis) {
+            proxyBoxes.low[axis].push_back(std::numeric_limits<float>::infinity());
+            proxyBoxes.high[axis].push_back(-std::numeric_limits<float>::infinity());
+        }
+    }
+}
+
+// The group of a proxy triangle, created on first sight; noGroup for every other triangle.
+std::int32_t KdTree::groupOf(const Primitive* p) {
+    if (p->type != Primitive::proxy) {
+        return TrianglePacket::noGroup;
+    }
+    // A proxy's triangles are neighbours in the scene's list, so the last owner is the likely one.
+    for (std::size_t i = m_groupOwners.size(); i-- > 0;) {
+        if (m_groupOwners[i] == p->owner) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    if (m_groupOwners.size() == static_cast<std::size_t>(maxGroups)) {
+        return TrianglePacket::noGroup;
+    }
+    m_groupOwners.push_back(p->owner);
+    return static_cast<std::int32_t>(m_groupOwners.size() - 1);
+}
+
 // Depth first, so a subtree's nodes lie after its root; each inner node's children are taken as a
-// pair before either is filled in.
+// pair before either is filled in. A leaf's packets hold first its other triangles, then each proxy's
+// together, so that a ray passing wide of a proxy skips whole packets, and within each of those the
+// triangles of one dominant axis together, so that a packet's tests share the ray's projection. Every
+// lane keeps its place in the list, the order in which hits are taken.
 void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
     if (node.isLeaf()) {
-        const auto first = static_cast<std::uint32_t>(packets.size());
-        int lane = TrianglePacket::lanes;
-        for (const KdListElement* e = m_pool.element(node.reference()); e != nullptr; e = e->next) {
-            if (lane == TrianglePacket::lanes) {
-                packets.emplace_back();
-                packets.back().count = 0;
-                lane = 0;
+        m_leafLanes.clear();
+        m_leafGroups.assign(1, TrianglePacket::noGroup);
+        std::int32_t place = 0;
+        for (const KdListElement* e = m_pool.element(node.reference()); e != nullptr; e = e->next, ++place) {
+            const std::int32_t group = groupOf(e->primitive);
+            if (std::find(m_leafGroups.begin(), m_leafGroups.end(), group) == m_leafGroups.end()) {
+                m_leafGroups.push_back(group);
             }
-            TrianglePacket& packet = packets.back();
-            packet.set(lane, &asTriangle(e->primitive));
-            ++packet.count;
-            ++lane;
+            m_leafLanes.push_back({&asTriangle(e->primitive), place, group});
         }
-        for (; lane < TrianglePacket::lanes; ++lane) {
-            packets.back().set(lane, nullptr);
+        const auto first = static_cast<std::uint32_t>(packets.size());
+        std::int32_t nextPlace = 0;
+        bool inListOrder = true;
+        for (const std::int32_t group : m_leafGroups) {
+            for (std::int32_t axis = 0; axis < 3; ++axis) {
+                int lane = TrianglePacket::lanes;
+                for (const LeafLane& entry : m_leafLanes) {
+                    if (entry.group != group || entry.triangle->projAxis != axis) {
+                        continue;
+                    }
+                    if (lane == TrianglePacket::lanes) {
+                        packets.emplace_back(axis, group);
+                        lane = 0;
+                    }
+                    TrianglePacket& packet = packets.back();
+                    packet.set(lane, *entry.triangle, entry.place);
+                    ++packet.count;
+                    ++lane;
+                    inListOrder = inListOrder && entry.place == nextPlace++;
+                }
+            }
         }
         KdFlatNode& leaf = flatNodes[slot];
-        leaf.link = (first << KdNode::referenceShift) | KdNode::leafFlag | (node.link & KdNode::axisMask);
+        leaf.link = (first << KdNode::referenceShift) | KdNode::leafFlag |
+                    (inListOrder ? 0u : KdFlatNode::regroupedFlag);
         leaf.packetCount = static_cast<std::uint32_t>(packets.size()) - first;
         return;
     }

@@ -8,7 +8,10 @@
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -19,9 +22,12 @@ namespace {
 // Lets a nearest hit lie just beyond the cell it is found in, and an instance hit just beyond the
 // recorded one; also where an occlusion walk inside an instance starts.
 constexpr float traversalMargin = 0.0001f;
+// Widens a segment's end against the rounding of the cell exits computed along it.
+constexpr float reachSlack = 1.001f;
 
-RayArrays arraysOf(const Ray& ray) {
-    return {{ray.origin.x, ray.origin.y, ray.origin.z}, {ray.direction.x, ray.direction.y, ray.direction.z}};
+QueryRay queryOf(const Ray& ray) {
+    return QueryRay(RayArrays{{ray.origin.x, ray.origin.y, ray.origin.z},
+                              {ray.direction.x, ray.direction.y, ray.direction.z}});
 }
 
 // The packets of a leaf of the flat tree.
@@ -122,23 +128,26 @@ void walk(const KdFlatNode* nodes, const RayArrays& ray, TraversalEntry* stack, 
     const KdFlatNode* node = nodes;
     int entry = 0;
     int exit = 1;
+    // The points where the ray enters and leaves the current cell.
+    const float* entryPoint = stack[entry].point;
+    const float* exitPoint = stack[exit].point;
     for (;;) {
-        while (!node->isLeaf()) {
-            const int a = node->axis();
+        for (std::uint32_t link = node->link; (link & KdNode::leafFlag) == 0; link = node->link) {
+            const auto a = static_cast<int>(link & KdNode::axisMask);
             const float s = node->split;
-            const KdFlatNode* left = nodes + node->reference();
+            const KdFlatNode* left = nodes + (link >> KdNode::referenceShift);
             const KdFlatNode* near;
             const KdFlatNode* far;
             // A point exactly on the split plane belongs to the left side.
-            if (stack[entry].point[a] <= s) {
-                if (stack[exit].point[a] <= s) {
+            if (entryPoint[a] <= s) {
+                if (exitPoint[a] <= s) {
                     node = left;
                     continue;
                 }
                 near = left;
                 far = left + 1;
             } else {
-                if (stack[exit].point[a] > s) {
+                if (exitPoint[a] > s) {
                     node = left + 1;
                     continue;
                 }
@@ -160,6 +169,7 @@ void walk(const KdFlatNode* nodes, const RayArrays& ray, TraversalEntry* stack, 
             const int a2 = mod3Table[a + 2];
             pushed.point[a1] = o[a1] + t * d[a1];
             pushed.point[a2] = o[a2] + t * d[a2];
+            exitPoint = pushed.point;
             node = near;
         }
         if (onLeaf(node, exit)) {
@@ -171,6 +181,133 @@ void walk(const KdFlatNode* nodes, const RayArrays& ray, TraversalEntry* stack, 
         if (node == nullptr) {
             return;
         }
+        entryPoint = stack[entry].point;
+        exitPoint = stack[exit].point;
+    }
+}
+
+// Which proxy boxes a query's ray passes wide of, worked out for every box at once when the query
+// begins: box tests four at a time without a branch cost less than the mispredicted branches of asking
+// box by box. A proxy triangle can report a hit only where the ray meets its box, give or take the
+// rounding of the ray test, a few units in the last place of the coordinates and distances involved;
+// the margin here is some thousand times that, so a packet of a box the ray passes wide of holds no
+// hit and is skipped.
+class ProxyFilter {
+  public:
+    // reach: no hit the query takes lies farther along the ray.
+    ProxyFilter(const KdTree::ProxyBoxes& boxes, const RayArrays& ray, float reach) {
+        m_wide[0] = 0; // packets without a group are always tested
+        if (boxes.count == 0) {
+            return;
+        }
+        float scale = 1.0f + boxes.magnitude;
+        float longest = 0.0f;
+        Float4 origin[3];
+        Float4 inverse[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            scale += std::fabs(ray.origin[axis]);
+            longest = std::max(longest, std::fabs(ray.direction[axis]));
+            origin[axis] = broadcast(ray.origin[axis]);
+            inverse[axis] = broadcast(1.0f / ray.direction[axis]);
+        }
+        const Float4 margin = broadcast((scale + reach * longest) * relativeMargin);
+        // Slabs of the widened boxes; a NaN (a ray in a slab's plane) leaves the interval as it is.
+        for (int group = 0; group < boxes.count; group += TrianglePacket::lanes) {
+            Float4 enter = broadcast(0.0f);
+            Float4 exit = broadcast(reach);
+            for (int axis = 0; axis < 3; ++axis) {
+                Float4 low;
+                Float4 high;
+                std::memcpy(&low, boxes.low[axis].data() + group, sizeof low);
+                std::memcpy(&high, boxes.high[axis].data() + group, sizeof high);
+                const Float4 a = (low - margin - origin[axis]) * inverse[axis];
+                const Float4 b = (high + margin - origin[axis]) * inverse[axis];
+                const Mask4 ordered = a < b;
+                const Float4 near = ordered ? a : b;
+                const Float4 far = ordered ? b : a;
+                enter = near > enter ? near : enter;
+                exit = far < exit ? far : exit;
+            }
+            const Mask4 wide = enter > exit;
+            for (int lane = 0; lane < TrianglePacket::lanes; ++lane) {
+                m_wide[group + lane + 1] = static_cast<std::uint8_t>(wide[lane] & 1);
+            }
+        }
+    }
+
+    // Whether the packet's triangles can be left untested.
+    bool skips(const TrianglePacket& packet) const { return m_wide[packet.group + 1] != 0; }
+
+    // Leaves a box's packets untested from now on: no hit is wanted from it any more.
+    void skip(std::int32_t group) { m_wide[group + 1] = 1; }
+
+  private:
+    // Relative size of the margin: 2^-14 against rounding of about 2^-22 of the magnitudes.
+    static constexpr float relativeMargin = 1.0f / 16384.0f;
+
+    static Float4 broadcast(float x) { return Float4{x, x, x, x}; }
+
+    // By group + 1; entry 0 stands for the packets of no group. Entries past the tree's boxes are
+    // never read.
+    std::uint8_t m_wide[KdTree::maxGroups + TrianglePacket::lanes + 1];
+};
+
+// One hit of a leaf's lane, as the nearest-hit queries take it.
+struct LeafHit {
+    std::int32_t place; // in the leaf's list
+    const TrianglePacket* packet;
+    int lane;
+    float t;
+    float beta;
+    float gamma;
+};
+
+// Calls onHit(hit) for every lane of the leaf that hits closer than limit, in list order, skipping the
+// packets test(packet) refuses. Packets grouped by proxy box yield their hits out of list order, so the
+// hits are sorted here; a leaf with more hits than fit is taken in passes, each after the last place
+// taken, which only repeats ray tests.
+template <class Test, class OnHit>
+void forEachHitInListOrder(const LeafPackets& run, const QueryRay& ray, float limit, std::uint32_t& intersections,
+                           Test&& test, OnHit&& onHit) {
+    constexpr int capacity = 16;
+    std::int32_t after = -1;
+    for (;;) {
+        LeafHit found[capacity];
+        int count = 0;
+        bool more = false;
+        for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
+            if (!test(*packet)) {
+                continue;
+            }
+            TrianglePacket::Hits hits;
+            intersections += static_cast<std::uint32_t>(packet->count);
+            for (unsigned mask = packet->test(ray, limit, hits); mask != 0; mask &= mask - 1) {
+                const int lane = std::countr_zero(mask);
+                const std::int32_t place = packet->order[lane];
+                if (place <= after) {
+                    continue;
+                }
+                if (count == capacity) {
+                    more = true;
+                    if (place > found[capacity - 1].place) {
+                        continue;
+                    }
+                    --count;
+                }
+                int i = count++;
+                for (; i > 0 && found[i - 1].place > place; --i) {
+                    found[i] = found[i - 1];
+                }
+                found[i] = {place, packet, lane, hits.t[lane], hits.beta[lane], hits.gamma[lane]};
+            }
+        }
+        for (int i = 0; i < count; ++i) {
+            onHit(found[i]);
+        }
+        if (!more) {
+            return;
+        }
+        after = found[count - 1].place;
     }
 }
 
@@ -234,53 +371,50 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
     if (m_scene == nullptr || !beginSegment(ray, *m_scene, record.distance, stack)) {
         return 0;
     }
-    const RayArrays arrays = arraysOf(ray);
+    const QueryRay query = queryOf(ray);
+    const RayArrays& arrays = query.arrays;
     int result = 0;
     InstanceMemo memo;
+    // A hit is taken only short of a cell's exit plus the margin, and no cell ends beyond the segment.
+    ProxyFilter filter(proxyBoxes, arrays, stack[1].t * reachSlack + traversalMargin);
+    const auto near = [&](const TrianglePacket& packet) { return !filter.skips(packet); };
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int exit) {
         const float cellLimit = stack[exit].t + traversalMargin;
-        const LeafPackets run = packetsOf(packets, *leaf);
-        for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
-            TrianglePacket::Hits hits;
-            scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            for (unsigned mask = packet->test(arrays, cellLimit, hits); mask != 0; mask &= mask - 1) {
-                const int lane = std::countr_zero(mask);
-                const Primitive* p = packet->triangle[lane];
-                const float t = hits.t[lane];
-                if (p->type == Primitive::proxy) {
-                    Scene* instance = p->owner->instance;
-                    // A search depends on the ray, the instance and the limit alone; the memo holds
-                    // the answer of one already run with this limit.
-                    InstanceMemo::Entry found;
-                    if (const InstanceMemo::Entry* known = memo.find(instance, record.distance + traversalMargin)) {
-                        found = *known;
-                    } else {
-                        found.instance = instance;
-                        found.limit = record.distance + traversalMargin;
-                        found.distance = found.limit;
-                        found.facing = intersectNearestInInstance(localRay(ray, *instance), found.distance,
-                                                                  found.primitive, *instance, found.u, found.v,
-                                                                  scratch);
-                        memo.add(found);
-                    }
-                    if (found.facing != 0) {
-                        result = found.facing;
-                        record.distance = found.distance;
-                        record.primitive = found.primitive;
-                        record.u = found.u;
-                        record.v = found.v;
-                        record.instance = instance;
-                    }
-                } else if (t < record.distance) {
-                    result = packet->facing(arrays, lane);
-                    record.distance = t;
-                    record.primitive = p;
-                    record.u = hits.beta[lane];
-                    record.v = hits.gamma[lane];
-                    record.instance = nullptr;
+        forEachHitInListOrder(packetsOf(packets, *leaf), query, cellLimit, scratch.intersections, near,
+                              [&](const LeafHit& hit) {
+            const Primitive* p = hit.packet->triangle[hit.lane];
+            if (p->type == Primitive::proxy) {
+                Scene* instance = p->owner->instance;
+                // A search depends on the ray, the instance and the limit alone; the memo holds the
+                // answer of one already run with this limit.
+                InstanceMemo::Entry found;
+                if (const InstanceMemo::Entry* known = memo.find(instance, record.distance + traversalMargin)) {
+                    found = *known;
+                } else {
+                    found.instance = instance;
+                    found.limit = record.distance + traversalMargin;
+                    found.distance = found.limit;
+                    found.facing = intersectNearestInInstance(localRay(ray, *instance), found.distance,
+                                                              found.primitive, *instance, found.u, found.v, scratch);
+                    memo.add(found);
                 }
+                if (found.facing != 0) {
+                    result = found.facing;
+                    record.distance = found.distance;
+                    record.primitive = found.primitive;
+                    record.u = found.u;
+                    record.v = found.v;
+                    record.instance = instance;
+                }
+            } else if (hit.t < record.distance) {
+                result = hit.packet->facing(query, hit.lane);
+                record.distance = hit.t;
+                record.primitive = p;
+                record.u = hit.beta;
+                record.v = hit.gamma;
+                record.instance = nullptr;
             }
-        }
+        });
         // Cells further on lie beyond the recorded hit.
         return result != 0 && stack[exit].t > record.distance;
     });
@@ -295,29 +429,25 @@ int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Pr
     if (tree == nullptr || !beginSegment(ray, instance, distance, stack)) {
         return 0;
     }
-    const RayArrays arrays = arraysOf(ray);
+    const QueryRay query = queryOf(ray);
+    const RayArrays& arrays = query.arrays;
     int result = 0;
+    const auto every = [](const TrianglePacket&) { return true; };
     walk(tree->flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int exit) {
         // One limit per leaf, shrinking with every hit, so the leaf's nearest hit wins (the first of
         // equals, in list order).
         float tmax = stack[exit].t;
-        const LeafPackets run = packetsOf(tree->packets, *leaf);
-        for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
-            TrianglePacket::Hits hits;
-            scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            for (unsigned mask = packet->test(arrays, tmax, hits); mask != 0; mask &= mask - 1) {
-                const int lane = std::countr_zero(mask);
-                // The mask took the leaf's limit; earlier lanes may have lowered it since.
-                if (!(hits.t[lane] >= tmax)) {
-                    tmax = hits.t[lane];
-                    result = packet->facing(arrays, lane);
-                    primitive = packet->triangle[lane];
-                    distance = tmax;
-                    u = hits.beta[lane];
-                    v = hits.gamma[lane];
-                }
+        forEachHitInListOrder(packetsOf(tree->packets, *leaf), query, tmax, scratch.intersections, every,
+                              [&](const LeafHit& hit) {
+            if (!(hit.t >= tmax)) {
+                tmax = hit.t;
+                result = hit.packet->facing(query, hit.lane);
+                primitive = hit.packet->triangle[hit.lane];
+                distance = tmax;
+                u = hit.beta;
+                v = hit.gamma;
             }
-        }
+        });
         return result != 0;
     });
     return result;
@@ -336,14 +466,15 @@ int KdTree::occludedInInstance(const Ray& ray, float distance, const Scene& inst
     stack[1].t = distance;
     setPointAt(stack[1], ray, distance);
     stack[1].node = nullptr;
-    const RayArrays arrays = arraysOf(ray);
+    const QueryRay query = queryOf(ray);
+    const RayArrays& arrays = query.arrays;
     int result = 0;
     walk(tree->flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
         const LeafPackets run = packetsOf(tree->packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
             TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            if (packet->test(arrays, distance, hits) != 0) {
+            if (packet->test(query, distance, hits) != 0) {
                 result = 1;
                 return true;
             }
@@ -358,17 +489,22 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
     if (m_scene == nullptr || !beginSegment(ray, *m_scene, distance, stack)) {
         return 0;
     }
-    const RayArrays arrays = arraysOf(ray);
+    const QueryRay query = queryOf(ray);
+    const RayArrays& arrays = query.arrays;
     int result = 0;
     // The limit is the same for every search of this query, and one that finds a blocker ends it: an
     // instance in the memo was searched and found clear.
     InstanceMemo clear;
+    ProxyFilter filter(proxyBoxes, arrays, distance);
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
         const LeafPackets run = packetsOf(packets, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
+            if (filter.skips(*packet)) {
+                continue;
+            }
             TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
-            for (unsigned mask = packet->test(arrays, distance, hits); mask != 0; mask &= mask - 1) {
+            for (unsigned mask = packet->test(query, distance, hits); mask != 0; mask &= mask - 1) {
                 const Primitive* p = packet->triangle[std::countr_zero(mask)];
                 if (p->type != Primitive::proxy) {
                     result = 1;
@@ -386,6 +522,9 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
                 searched.instance = &instance;
                 searched.limit = distance;
                 clear.add(searched);
+                if (packet->group != TrianglePacket::noGroup) {
+                    filter.skip(packet->group);
+                }
             }
         }
         return false;

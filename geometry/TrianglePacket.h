@@ -1,54 +1,87 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 namespace Raytracer {
 
 class Triangle;
 
-// The ray, indexed as arrays, the form the ray tests take it in.
+// Four floats or four 32-bit masks side by side, one per triangle of a packet; the compiler maps each
+// operation to one vector instruction where the processor has them.
+using Float4 = float __attribute__((vector_size(16)));
+using Mask4 = std::int32_t __attribute__((vector_size(16)));
+
+// The ray, indexed as arrays, the form the walks take it in.
 struct RayArrays {
     float origin[3];
     float direction[3];
 };
 
-// What the projection ray test finds without a distance limit: the plane distance t and the
-// barycentric weights of corners b and c. inside: t > 0 and the weights lie in the triangle. A hit
-// closer than a limit is inside && !(t >= limit), exactly what a limited test would report.
-struct LaneHit {
-    float t;
-    float beta;
-    float gamma;
-    int inside;
+// The ray's coordinates as the projection test reads them for a triangle of dominant axis k: on k,
+// then on (k + 1) mod 3 and (k + 2) mod 3, each in all four lanes.
+struct ProjectedRay {
+    Float4 ok, ou, ov;
+    Float4 dk, du, dv;
 };
 
-// Wald's projection test of one triangle, from its precomputed plane (dominant axis k, the plane and
-// edge coefficients, corner a on the two other axes). Every value is computed in the same order as a
-// scalar test with early exits would, and nothing branches, so a loop of these vectorises.
-inline LaneHit projectionTest(const RayArrays& ray, int k, float planeU, float planeV, float planeDist,
-                              float cornerU, float cornerV, float betaV, float betaU, float gammaU, float gammaV) {
-    const float* o = ray.origin;
-    const float* d = ray.direction;
-    // The ray's coordinates on axis k and on the axes after it, (k + 1) mod 3 and (k + 2) mod 3.
-    const float ok = k == 0 ? o[0] : (k == 1 ? o[1] : o[2]);
-    const float ou = k == 0 ? o[1] : (k == 1 ? o[2] : o[0]);
-    const float ov = k == 0 ? o[2] : (k == 1 ? o[0] : o[1]);
-    const float dk = k == 0 ? d[0] : (k == 1 ? d[1] : d[2]);
-    const float du = k == 0 ? d[1] : (k == 1 ? d[2] : d[0]);
-    const float dv = k == 0 ? d[2] : (k == 1 ? d[0] : d[1]);
+// A query's ray with its three projections, made once per query.
+struct alignas(16) QueryRay {
+    RayArrays arrays;
+    ProjectedRay byAxis[3];
 
+    explicit QueryRay(const RayArrays& ray) : arrays(ray) {
+        const float* o = ray.origin;
+        const float* d = ray.direction;
+        for (int k = 0; k < 3; ++k) {
+            const int u = (k + 1) % 3;
+            const int v = (k + 2) % 3;
+            const auto all = [](float x) { return Float4{x, x, x, x}; };
+            byAxis[k] = {all(o[k]), all(o[u]), all(o[v]), all(d[k]), all(d[u]), all(d[v])};
+        }
+    }
+};
+
+// What the projection test finds for four triangles: the plane distance t, the barycentric weights of
+// corners b and c, and the lanes that hit closer than the limit (all bits set in a hitting lane).
+struct ProjectionHits {
+    Float4 t;
+    Float4 beta;
+    Float4 gamma;
+    Mask4 inside;
+};
+
+// Wald's projection test of four triangles of one dominant axis, from their precomputed planes (the
+// plane and edge coefficients, corner a on the two other axes). Every value is computed in the order
+// of the scalar test, operation for operation, so each lane's answer is the scalar one bit for bit.
+inline ProjectionHits projectionTest(const ProjectedRay& r, Float4 planeU, Float4 planeV, Float4 planeDist,
+                                     Float4 cornerU, Float4 cornerV, Float4 betaV, Float4 betaU, Float4 gammaU,
+                                     Float4 gammaV, float limit) {
     // A ray parallel to the plane makes n infinite and t infinite or NaN; the tests below reject both.
-    const float n = 1.0f / (dk + planeU * du + planeV * dv);
-    LaneHit hit;
-    hit.t = (planeDist - ok - planeU * ou - planeV * ov) * n;
-    const float hu = hit.t * du + ou - cornerU;
-    const float hv = hit.t * dv + ov - cornerV;
+    const Float4 n = 1.0f / (r.dk + planeU * r.du + planeV * r.dv);
+    ProjectionHits hit;
+    hit.t = (planeDist - r.ok - planeU * r.ou - planeV * r.ov) * n;
+    const Float4 hu = hit.t * r.du + r.ou - cornerU;
+    const Float4 hv = hit.t * r.dv + r.ov - cornerV;
     hit.beta = hv * betaV + hu * betaU;
     hit.gamma = hv * gammaV + hu * gammaU;
     // No epsilon at the origin: callers offset the origins of secondary rays themselves.
-    hit.inside = static_cast<int>(hit.t > 0.0f) & static_cast<int>(hit.beta >= 0.0f) &
-                 static_cast<int>(hit.gamma >= 0.0f) & static_cast<int>(!(hit.beta + hit.gamma > 1.0f));
+    hit.inside = (hit.t > 0.0f) & (hit.beta >= 0.0f) & (hit.gamma >= 0.0f) & ~(hit.beta + hit.gamma > 1.0f) &
+                 ~(hit.t >= limit);
     return hit;
+}
+
+// The hitting lanes of a mask as bits, lane 0 lowest.
+inline unsigned laneBits(Mask4 mask) {
+#if defined(__SSE__)
+    return static_cast<unsigned>(_mm_movemask_ps(reinterpret_cast<__m128>(mask)));
+#else
+    return (mask[0] & 1u) | (mask[1] & 2u) | (mask[2] & 4u) | (mask[3] & 8u);
+#endif
 }
 
 // +1 or -1: -1 when a ray of direction d meets the side of a triangle of normal n from which its
@@ -57,62 +90,64 @@ inline int facingOf(const float* d, float nx, float ny, float nz) {
     return d[0] * nx + d[1] * ny + d[2] * nz > 0.0f ? -1 : 1;
 }
 
-// Four triangles of one kd-tree leaf, field by field, as the leaf's ray tests read them: copied from
-// the triangles when the tree is built, so that a leaf is one run of memory and its four tests run
-// side by side. Lanes past count hold a NaN plane and never report a hit.
+// Up to four triangles of one kd-tree leaf with the same dominant axis, field by field, as the leaf's
+// ray tests read them: copied from the triangles when the tree is built, so that a leaf is one run of
+// memory and its tests run side by side. Lanes past count hold a NaN plane and never report a hit.
 struct alignas(16) TrianglePacket {
     static constexpr int lanes = 4;
+    // group of a packet that holds no proxy triangles.
+    static constexpr std::int32_t noGroup = -1;
 
-    std::int32_t axis[lanes];
-    float planeU[lanes];
-    float planeV[lanes];
-    float planeDist[lanes];
-    float cornerU[lanes];
-    float cornerV[lanes];
-    float betaV[lanes];
-    float betaU[lanes];
-    float gammaU[lanes];
-    float gammaV[lanes];
-    float normalX[lanes]; // for the facing of a hit
+    Float4 planeU;
+    Float4 planeV;
+    Float4 planeDist;
+    Float4 cornerU;
+    Float4 cornerV;
+    Float4 betaV;
+    Float4 betaU;
+    Float4 gammaU;
+    Float4 gammaV;
+    std::int32_t axis;  // every lane's dominant axis
+    std::int32_t count; // lanes in use, from the first
+    // The tree's proxy box all of this packet's triangles belong to, or noGroup: a ray that passes
+    // wide of that box can skip the packet.
+    std::int32_t group;
+    std::int32_t order[lanes]; // each lane's place in the leaf's list
+    float normalX[lanes];      // for the facing of a hit
     float normalY[lanes];
     float normalZ[lanes];
     const Triangle* triangle[lanes];
-    std::int32_t count; // lanes in use, from the first
 
-    // Fills lane `lane` from triangle, or makes it a lane that never hits when triangle is null.
-    void set(int lane, const Triangle* triangle);
+    // An empty packet for triangles of dominant axis k; every lane never hits until set.
+    explicit TrianglePacket(std::int32_t k = 0, std::int32_t group = noGroup);
+    // Fills lane `lane` from triangle, at place in its leaf's list.
+    void set(int lane, const Triangle& triangle, std::int32_t place);
 
-    // The four tests' answers, field by field like the packet.
+    // The four tests' answers, one array each.
     struct Hits {
         float t[lanes];
         float beta[lanes];
         float gamma[lanes];
-        int inside[lanes];
     };
 
-    // All four tests, unlimited; returns the lanes that hit closer than limit as bits, lane 0 lowest.
-    // A caller whose limit shrinks as it takes the hits in lane order checks each again.
-    unsigned test(const RayArrays& ray, float limit, Hits& hits) const {
-        // Two loops: the first, the tests, vectorises on its own.
-        for (int lane = 0; lane < lanes; ++lane) {
-            const LaneHit hit = projectionTest(ray, axis[lane], planeU[lane], planeV[lane], planeDist[lane],
-                                               cornerU[lane], cornerV[lane], betaV[lane], betaU[lane], gammaU[lane],
-                                               gammaV[lane]);
-            hits.t[lane] = hit.t;
-            hits.beta[lane] = hit.beta;
-            hits.gamma[lane] = hit.gamma;
-            hits.inside[lane] = hit.inside & static_cast<int>(!(hit.t >= limit));
-        }
-        unsigned mask = 0;
-        for (int lane = 0; lane < lanes; ++lane) {
-            mask |= static_cast<unsigned>(hits.inside[lane]) << lane;
+    // All four tests; returns the lanes that hit closer than limit as bits, lane 0 lowest, and their
+    // answers in hits (written only when some lane hits). A caller whose limit shrinks as it takes the
+    // hits checks each again.
+    unsigned test(const QueryRay& ray, float limit, Hits& hits) const {
+        const ProjectionHits hit = projectionTest(ray.byAxis[axis], planeU, planeV, planeDist, cornerU, cornerV, betaV,
+                                                  betaU, gammaU, gammaV, limit);
+        const unsigned mask = laneBits(hit.inside);
+        if (mask != 0) {
+            std::memcpy(hits.t, &hit.t, sizeof hits.t);
+            std::memcpy(hits.beta, &hit.beta, sizeof hits.beta);
+            std::memcpy(hits.gamma, &hit.gamma, sizeof hits.gamma);
         }
         return mask;
     }
 
     // +1 or -1, the facing Triangle::intersect reports for a hit in lane.
-    int facing(const RayArrays& ray, int lane) const {
-        return facingOf(ray.direction, normalX[lane], normalY[lane], normalZ[lane]);
+    int facing(const QueryRay& ray, int lane) const {
+        return facingOf(ray.arrays.direction, normalX[lane], normalY[lane], normalZ[lane]);
     }
 };
 
