@@ -78,7 +78,7 @@ class KdTree final : public AccelerationStructure {
 
     // The world boxes of the proxies among the tree's triangles, one per packet group, field by field
     // (axis 0, 1, 2), and the largest coordinate magnitude among them, which scales the margin the box
-    // test keeps. Proxies past maxGroups get no group and are always tested.
+    // test keeps. Group 0 spans everything: it holds the other triangles, and proxies past maxGroups.
     static constexpr int maxGroups = 256;
     struct ProxyBoxes {
         int count = 0; // groups; the arrays run on to whole packets of lanes
@@ -102,7 +102,7 @@ class KdTree final : public AccelerationStructure {
     std::int32_t groupOf(const Primitive* primitive);
     void flattenNode(const KdNode& node, std::size_t slot);
 
-    std::vector<const SceneObject*> m_groupOwners; // the proxy box of each group
+    std::vector<const SceneObject*> m_groupOwners; // the proxy of each group (none for group 0)
     std::vector<LeafLane> m_leafLanes;
     std::vector<std::int32_t> m_leafGroups;
 

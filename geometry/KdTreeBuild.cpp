@@ -134,56 +134,58 @@ void KdTree::flatten() {
 
 // A proxy's triangles all share its owner; each owner gets a group and the box of its corners.
 void KdTree::collectProxyBoxes() {
-    m_groupOwners.clear();
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    const auto addBox = [&](float low, float high) {
+        for (int axis = 0; axis < 3; ++axis) {
+            proxyBoxes.low[axis].push_back(low);
+            proxyBoxes.high[axis].push_back(high);
+        }
+    };
     for (int axis = 0; axis < 3; ++axis) {
         proxyBoxes.low[axis].clear();
         proxyBoxes.high[axis].clear();
     }
+    m_groupOwners.assign(1, nullptr);
+    addBox(-infinity, infinity);
     proxyBoxes.magnitude = 0.0f;
     for (const Primitive* p : m_scene->primitives) {
-        const std::int32_t group = groupOf(p);
-        if (group == TrianglePacket::noGroup) {
+        const auto group = static_cast<std::size_t>(groupOf(p));
+        if (group == TrianglePacket::everywhere) {
             continue;
         }
-        const auto g = static_cast<std::size_t>(group);
-        if (g == proxyBoxes.low[0].size()) {
-            for (int axis = 0; axis < 3; ++axis) {
-                proxyBoxes.low[axis].push_back(std::numeric_limits<float>::infinity());
-                proxyBoxes.high[axis].push_back(-std::numeric_limits<float>::infinity());
-            }
+        if (group == proxyBoxes.low[0].size()) {
+            addBox(infinity, -infinity);
         }
         for (int axis = 0; axis < 3; ++axis) {
             float lo = 0.0f;
             float hi = 0.0f;
             p->extent(lo, hi, axis);
-            proxyBoxes.low[axis][g] = std::min(proxyBoxes.low[axis][g], lo);
-            proxyBoxes.high[axis][g] = std::max(proxyBoxes.high[axis][g], hi);
+            proxyBoxes.low[axis][group] = std::min(proxyBoxes.low[axis][group], lo);
+            proxyBoxes.high[axis][group] = std::max(proxyBoxes.high[axis][group], hi);
             proxyBoxes.magnitude = std::max({proxyBoxes.magnitude, std::fabs(lo), std::fabs(hi)});
         }
     }
     proxyBoxes.count = static_cast<int>(m_groupOwners.size());
     // Empty boxes fill the last packet of lanes.
     while (proxyBoxes.low[0].size() % TrianglePacket::lanes != 0) {
-        for (int axis = 0; axis < 3; ++axis) {
-            proxyBoxes.low[axis].push_back(std::numeric_limits<float>::infinity());
-            proxyBoxes.high[axis].push_back(-std::numeric_limits<float>::infinity());
-        }
+        addBox(infinity, -infinity);
     }
 }
 
-// The group of a proxy triangle, created on first sight; noGroup for every other triangle.
+// The group of a proxy triangle, created on first sight; every other triangle, and a proxy past the
+// last group, belongs to the box that spans everything.
 std::int32_t KdTree::groupOf(const Primitive* p) {
     if (p->type != Primitive::proxy) {
-        return TrianglePacket::noGroup;
+        return TrianglePacket::everywhere;
     }
     // A proxy's triangles are neighbours in the scene's list, so the last owner is the likely one.
-    for (std::size_t i = m_groupOwners.size(); i-- > 0;) {
+    for (std::size_t i = m_groupOwners.size(); i-- > 1;) {
         if (m_groupOwners[i] == p->owner) {
             return static_cast<std::int32_t>(i);
         }
     }
     if (m_groupOwners.size() == static_cast<std::size_t>(maxGroups)) {
-        return TrianglePacket::noGroup;
+        return TrianglePacket::everywhere;
     }
     m_groupOwners.push_back(p->owner);
     return static_cast<std::int32_t>(m_groupOwners.size() - 1);
@@ -197,7 +199,7 @@ std::int32_t KdTree::groupOf(const Primitive* p) {
 void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
     if (node.isLeaf()) {
         m_leafLanes.clear();
-        m_leafGroups.assign(1, TrianglePacket::noGroup);
+        m_leafGroups.assign(1, TrianglePacket::everywhere);
         std::int32_t place = 0;
         for (const KdListElement* e = m_pool.element(node.reference()); e != nullptr; e = e->next, ++place) {
             const std::int32_t group = groupOf(e->primitive);

@@ -95,8 +95,8 @@ inline int facingOf(const float* d, float nx, float ny, float nz) {
 // memory and its tests run side by side. Lanes past count hold a NaN plane and never report a hit.
 struct alignas(16) TrianglePacket {
     static constexpr int lanes = 4;
-    // group of a packet that holds no proxy triangles.
-    static constexpr std::int32_t noGroup = -1;
+    // The group of the box that spans everything: packets of triangles that are not proxies.
+    static constexpr std::int32_t everywhere = 0;
 
     Float4 planeU;
     Float4 planeV;
@@ -109,8 +109,8 @@ struct alignas(16) TrianglePacket {
     Float4 gammaV;
     std::int32_t axis;  // every lane's dominant axis
     std::int32_t count; // lanes in use, from the first
-    // The tree's proxy box all of this packet's triangles belong to, or noGroup: a ray that passes
-    // wide of that box can skip the packet.
+    // The tree's proxy box all of this packet's triangles belong to, or everywhere: a ray that
+    // passes wide of that box can skip the packet.
     std::int32_t group;
     std::int32_t order[lanes]; // each lane's place in the leaf's list
     float normalX[lanes];      // for the facing of a hit
@@ -119,7 +119,7 @@ struct alignas(16) TrianglePacket {
     const Triangle* triangle[lanes];
 
     // An empty packet for triangles of dominant axis k; every lane never hits until set.
-    explicit TrianglePacket(std::int32_t k = 0, std::int32_t group = noGroup);
+    explicit TrianglePacket(std::int32_t k = 0, std::int32_t group = everywhere);
     // Fills lane `lane` from triangle, at place in its leaf's list.
     void set(int lane, const Triangle& triangle, std::int32_t place);
 
