@@ -9,8 +9,8 @@
 
 namespace Raytracer {
 
+class InstancePlacement;
 struct Material;
-class SceneObject;
 
 // A surface the kd-trees hold. Triangle is the only kind; traversal calls it directly, so the virtual
 // interface serves the loaders and tests, not the inner loops.
@@ -22,7 +22,7 @@ class Primitive {
     static constexpr std::int32_t environment = 4; // shown unlit, with its colour only
 
     const Material* material = nullptr; // set for lit and environment triangles, never for proxies
-    SceneObject* owner = nullptr;       // proxies only: the box object whose instance scene they stand for
+    InstancePlacement* owner = nullptr; // proxies only: the box object whose instance scene they stand for
     std::int32_t type;
 
     // 0 for no hit, else +1 or -1 (the facing). distance: in the limit, out the hit distance (written
