@@ -137,7 +137,8 @@ class Builder {
         proxy.position = world;
         proxy.rotation = rotation;
         proxy.rebase(world, rotation);
-        Scene& local = *proxy.instance;
+        // Every instance is a Scene; the placement holds it as the kd-trees see it.
+        Scene& local = static_cast<Scene&>(*proxy.instance);
         local.object->rebase(world, rotation);
         local.boundsMin = Vector3(jointBoxMin, jointBoxMin, jointBoxMin);
         local.boundsSize = Vector3(jointBoxSize, jointBoxSize, jointBoxSize);

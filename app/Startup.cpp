@@ -1,11 +1,11 @@
 #include "app/Startup.h"
 
+#include "animation/SceneLoader.h"
 #include "app/AppState.h"
 #include "math/FatalError.h"
 #include "render/FrameBuffer.h"
 #include "render/Renderer.h"
 #include "scene/Scene.h"
-#include "scene/SceneLoader.h"
 #include "shading/Light.h"
 
 #include <new>

@@ -11,13 +11,13 @@
 #include "app/InputHandler.h"
 #include "app/Startup.h"
 #include "geometry/HitRecord.h"
+#include "geometry/InstancePlacement.h"
 #include "geometry/KdTree.h"
 #include "geometry/Triangle.h"
 #include "math/FatalError.h"
 #include "render/BucketWorker.h"
 #include "render/Renderer.h"
 #include "scene/Scene.h"
-#include "scene/SceneObject.h"
 #include "geometry/Vertex.h"
 #include "shading/Light.h"
 
@@ -152,7 +152,7 @@ void attachTriangles(RTCDevice device, RTCScene scene, const std::vector<const T
     rtcReleaseGeometry(geometry);
 }
 
-std::vector<const Triangle*> trianglesOf(const Scene& scene) {
+std::vector<const Triangle*> trianglesOf(const SceneGeometry& scene) {
     std::vector<const Triangle*> triangles;
     for (const Primitive* p : scene.primitives) {
         triangles.push_back(static_cast<const Triangle*>(p));
@@ -161,7 +161,8 @@ std::vector<const Triangle*> trianglesOf(const Scene& scene) {
 }
 
 // The top level's own triangles (not the proxies) and the instance scene behind every proxy.
-void splitTopLevel(const Scene& scene, std::vector<const Triangle*>& own, std::vector<const Scene*>& instances) {
+void splitTopLevel(const Scene& scene, std::vector<const Triangle*>& own,
+                   std::vector<const SceneGeometry*>& instances) {
     for (const Primitive* p : scene.primitives) {
         if (p->type != Primitive::proxy) {
             own.push_back(static_cast<const Triangle*>(p));
@@ -177,22 +178,22 @@ RTCScene newScene(RTCDevice device) {
     return scene;
 }
 
-Vector3 toWorld(const SceneObject& proxy, const Vector3& local) {
+Vector3 toWorld(const InstancePlacement& proxy, const Vector3& local) {
     return proxy.rotation.rotate(local) + proxy.position;
 }
 
 // Two levels: one committed sub-scene per instance scene, instanced with its proxy's transform.
 RTCScene twoLevelScene(RTCDevice device, const Scene& top) {
     std::vector<const Triangle*> own;
-    std::vector<const Scene*> instances;
+    std::vector<const SceneGeometry*> instances;
     splitTopLevel(top, own, instances);
     RTCScene scene = newScene(device);
     attachTriangles(device, scene, own, [](const Vector3& p) { return p; });
-    for (const Scene* instance : instances) {
+    for (const SceneGeometry* instance : instances) {
         RTCScene local = newScene(device);
         attachTriangles(device, local, trianglesOf(*instance), [](const Vector3& p) { return p; });
         rtcCommitScene(local);
-        const SceneObject& proxy = *instance->proxy;
+        const InstancePlacement& proxy = *instance->proxy;
         // Column-major 3 x 4: the images of the three axes, then the translation.
         const Vector3 columns[4] = {proxy.rotation.rotate(Vector3(1.0f, 0.0f, 0.0f)),
                                     proxy.rotation.rotate(Vector3(0.0f, 1.0f, 0.0f)),
@@ -218,12 +219,12 @@ RTCScene twoLevelScene(RTCDevice device, const Scene& top) {
 // One level: every triangle in world space.
 RTCScene flatScene(RTCDevice device, const Scene& top) {
     std::vector<const Triangle*> own;
-    std::vector<const Scene*> instances;
+    std::vector<const SceneGeometry*> instances;
     splitTopLevel(top, own, instances);
     RTCScene scene = newScene(device);
     attachTriangles(device, scene, own, [](const Vector3& p) { return p; });
-    for (const Scene* instance : instances) {
-        const SceneObject& proxy = *instance->proxy;
+    for (const SceneGeometry* instance : instances) {
+        const InstancePlacement& proxy = *instance->proxy;
         attachTriangles(device, scene, trianglesOf(*instance),
                         [&](const Vector3& p) { return toWorld(proxy, p); });
     }

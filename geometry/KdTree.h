@@ -15,7 +15,7 @@
 namespace Raytracer {
 
 class KdPool;
-class SceneObject;
+class InstancePlacement;
 class Triangle;
 
 // A split plane candidate of the node being split.
@@ -37,19 +37,19 @@ class KdTree final : public AccelerationStructure {
     explicit KdTree(KdPool& pool);
 
     // The root must be a fresh empty leaf: new trees are, and a rebuild calls makeRootEmpty() first.
-    void build(Scene& scene) override;
+    void build(SceneGeometry& scene) override;
     void makeRootEmpty() { root->link = KdNode::freshLeaf; }
 
     int intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch& scratch) const override;
     int intersectNearestInInstance(const Ray& ray, float& distance, const Primitive*& primitive,
-                                   const Scene& instance, float& u, float& v,
+                                   const SceneGeometry& instance, float& u, float& v,
                                    TraversalScratch& scratch) const override;
-    int occludedInInstance(const Ray& ray, float distance, const Scene& instance,
+    int occludedInInstance(const Ray& ray, float distance, const SceneGeometry& instance,
                            TraversalScratch& scratch) const override;
     int occluded(const Ray& ray, float distance, TraversalScratch& scratch) const override;
 
     KdPool& pool() const { return m_pool; }
-    const Scene* scene() const { return m_scene; }
+    const SceneGeometry* scene() const { return m_scene; }
 
     std::unique_ptr<KdNode> root;         // not from the pool
     SplitCandidate* candidates = nullptr; // the current node's candidates, ascending, no duplicates
@@ -102,12 +102,12 @@ class KdTree final : public AccelerationStructure {
     std::int32_t groupOf(const Primitive* primitive);
     void flattenNode(const KdNode& node, std::size_t slot);
 
-    std::vector<const SceneObject*> m_groupOwners; // the proxy of each group (none for group 0)
+    std::vector<const InstancePlacement*> m_groupOwners; // the proxy of each group (none for group 0)
     std::vector<LeafLane> m_leafLanes;
     std::vector<std::int32_t> m_leafGroups;
 
     KdPool& m_pool;
-    const Scene* m_scene = nullptr; // the scene of the last build; its bounds clip every query
+    const SceneGeometry* m_scene = nullptr; // the scene of the last build; its bounds clip every query
 };
 
 } // namespace Raytracer

@@ -2,7 +2,7 @@
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/Triangle.h"
-#include "scene/Scene.h"
+#include "geometry/SceneGeometry.h"
 #include "geometry/Vertex.h"
 
 #include <algorithm>
@@ -86,7 +86,7 @@ void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
 
 KdTree::KdTree(KdPool& pool) : root(std::make_unique<KdNode>()), m_pool(pool) {}
 
-void KdTree::build(Scene& scene) {
+void KdTree::build(SceneGeometry& scene) {
     m_scene = &scene;
     const int count = scene.primitiveCount();
     for (int i = 0; i < count; ++i) {

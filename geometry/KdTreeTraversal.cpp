@@ -5,8 +5,8 @@
 #include "geometry/TraversalScratch.h"
 #include "geometry/Triangle.h"
 #include "geometry/TrianglePacket.h"
-#include "scene/Scene.h"
-#include "scene/SceneObject.h"
+#include "geometry/InstancePlacement.h"
+#include "geometry/SceneGeometry.h"
 
 #include <algorithm>
 #include <array>
@@ -55,7 +55,7 @@ void setPointAt(TraversalEntry& entry, const Ray& ray, float t) {
 
 // Clips the segment [0, limit] of the ray to the box of scene and sets up entry 0 and exit 1 of the
 // stack. False when the ray misses the box.
-bool beginSegment(const Ray& ray, const Scene& scene, float limit, TraversalEntry* stack) {
+bool beginSegment(const Ray& ray, const SceneGeometry& scene, float limit, TraversalEntry* stack) {
     const Vector3& o = ray.origin;
     const Vector3& d = ray.direction;
     const Vector3& lo = scene.boundsMin;
@@ -113,8 +113,8 @@ bool beginSegment(const Ray& ray, const Scene& scene, float limit, TraversalEntr
 
 // The ray in the frame of the moving part that proxy stands for; the direction stays unit length so
 // that local distances are world distances.
-Ray localRay(const Ray& ray, const Scene& instance) {
-    const SceneObject& proxy = *instance.proxy;
+Ray localRay(const Ray& ray, const SceneGeometry& instance) {
+    const InstancePlacement& proxy = *instance.proxy;
     return Ray{proxy.rotation.inverseRotate(ray.origin - proxy.position),
                normalize(proxy.rotation.inverseRotate(ray.direction))};
 }
@@ -332,7 +332,7 @@ void forEachHitInListOrder(const LeafPackets& run, const QueryRay& ray, float li
     }
 }
 
-const KdTree* treeOf(const Scene& scene) {
+const KdTree* treeOf(const SceneGeometry& scene) {
     return static_cast<const KdTree*>(scene.accelerator);
 }
 
@@ -344,7 +344,7 @@ const KdTree* treeOf(const Scene& scene) {
 class InstanceMemo {
   public:
     struct Entry {
-        const Scene* instance = nullptr;
+        const SceneGeometry* instance = nullptr;
         float limit = 0.0f; // compared bit for bit: only the very same limit gives the same answer
         int facing = 0;     // 0: nothing in the instance closer than limit
         float distance = 0.0f;
@@ -353,7 +353,7 @@ class InstanceMemo {
         float v = 0.0f;
     };
 
-    const Entry* find(const Scene* instance, float limit) const {
+    const Entry* find(const SceneGeometry* instance, float limit) const {
         for (int i = 0; i < m_count; ++i) {
             const Entry& entry = m_slots[i].entry;
             if (entry.instance == instance &&
@@ -396,7 +396,7 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
     const RayArrays& arrays = query.arrays;
     int result = 0;
     InstanceMemo memo;
-    const Scene* turnedFor = nullptr; // the instance whose frame turned is the ray in
+    const SceneGeometry* turnedFor = nullptr; // the instance whose frame turned is the ray in
     Ray turned;
     // A hit is taken only short of a cell's exit plus the margin, and no cell ends beyond the segment.
     ProxyFilter filter(proxyBoxes, arrays, stack[1].t * reachSlack + traversalMargin);
@@ -407,7 +407,7 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
                               [&](const LeafHit& hit) {
             const Primitive* p = hit.packet->triangle[hit.lane];
             if (p->type == Primitive::proxy) {
-                Scene* instance = p->owner->instance;
+                SceneGeometry* instance = p->owner->instance;
                 // A search depends on the ray, the instance and the limit alone; the memo holds the
                 // answer of one already run with this limit.
                 InstanceMemo::Entry found;
@@ -450,7 +450,7 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
 }
 
 int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Primitive*& primitive,
-                                       const Scene& instance, float& u, float& v,
+                                       const SceneGeometry& instance, float& u, float& v,
                                        TraversalScratch& scratch) const {
     const KdTree* tree = treeOf(instance);
     TraversalEntry* stack = scratch.instanceStack.data();
@@ -481,7 +481,7 @@ int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Pr
     return result;
 }
 
-int KdTree::occludedInInstance(const Ray& ray, float distance, const Scene& instance,
+int KdTree::occludedInInstance(const Ray& ray, float distance, const SceneGeometry& instance,
                                TraversalScratch& scratch) const {
     const KdTree* tree = treeOf(instance);
     if (tree == nullptr) {
@@ -538,7 +538,7 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
                     result = 1;
                     return true;
                 }
-                const Scene& instance = *p->owner->instance;
+                const SceneGeometry& instance = *p->owner->instance;
                 if (clear.find(&instance, distance) != nullptr) {
                     continue;
                 }

@@ -1,16 +1,15 @@
 #pragma once
 
 #include "geometry/Box.h"
+#include "geometry/MaterialBase.h"
 #include "geometry/Ray.h"
-#include "math/Color.h"
 #include "math/Vector3.h"
 
 #include <cstdint>
 
 namespace Raytracer {
 
-struct Material;
-class SceneObject;
+class InstancePlacement;
 
 // A surface the kd-trees hold. Triangle is the only kind; traversal calls it directly, so the virtual
 // interface serves the loaders and tests, not the inner loops.
@@ -21,8 +20,8 @@ class Primitive {
     static constexpr std::int32_t proxy = 3;       // bounding-box proxy of a moving part
     static constexpr std::int32_t environment = 4; // shown unlit, with its colour only
 
-    const Material* material = nullptr; // set for lit and environment triangles, never for proxies
-    SceneObject* owner = nullptr;       // proxies only: the box object whose instance scene they stand for
+    const MaterialBase* material = nullptr; // set for lit and environment triangles, never for proxies
+    InstancePlacement* owner = nullptr; // proxies only: the box object whose instance scene they stand for
     std::int32_t type;
 
     // 0 for no hit, else +1 or -1 (the facing). distance: in the limit, out the hit distance (written
@@ -33,8 +32,6 @@ class Primitive {
     virtual void extent(float& min, float& max, int axis) const = 0;
     // Unit interpolated vertex normal at barycentric (u, v); the point is unused by triangles.
     virtual Vector3 normalAt(const Vector3& point, float u, float v) const = 0;
-    virtual Color colorAt(const Vector3& point, float s, float t) const = 0;
-    virtual float valueAt(const Vector3& point, float s, float t) const = 0;
     // Recomputes the plane after the corners moved.
     virtual void update() = 0;
     // Turns barycentric (u, v) into texture coordinates (s, t), in place; w is left alone.

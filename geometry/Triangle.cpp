@@ -2,9 +2,7 @@
 
 #include "geometry/BoxOverlap.h"
 #include "geometry/TrianglePacket.h"
-#include "shading/Material.h"
 #include "geometry/Vertex.h"
-#include "shading/Map.h"
 
 #include <cmath>
 
@@ -110,25 +108,6 @@ void Triangle::textureCoordinates(const Vector3&, float& u, float& v, float&) co
     const float t = a->v + (b->v - a->v) * u + (c->v - a->v) * v;
     u = s;
     v = t;
-}
-
-// A proxy never takes the texture branch. Maps ignore the third coordinate.
-Color Triangle::colorAt(const Vector3&, float s, float t) const {
-    float out[3];
-    if (material->colorTexture != nullptr && type != proxy)
-        material->colorTexture->lookup(out, s, t, 0.0f);
-    else
-        material->color->lookup(out, 0.0f, 0.0f, 0.0f);
-    return {out[0], out[1], out[2]};
-}
-
-float Triangle::valueAt(const Vector3&, float s, float t) const {
-    float out[3];
-    if (material->reflectivityTexture != nullptr && type != proxy)
-        material->reflectivityTexture->lookup(out, s, t, 0.0f);
-    else
-        material->reflectivity->lookup(out, 0.0f, 0.0f, 0.0f);
-    return out[0];
 }
 
 void Triangle::update() {

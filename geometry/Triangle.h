@@ -19,8 +19,6 @@ class Triangle final : public Primitive {
     bool overlapsBox(const Box& box) const override;
     void extent(float& min, float& max, int axis) const override;
     Vector3 normalAt(const Vector3& point, float u, float v) const override;
-    Color colorAt(const Vector3& point, float s, float t) const override;
-    float valueAt(const Vector3& point, float s, float t) const override;
     void update() override;
     void textureCoordinates(const Vector3& point, float& u, float& v, float& w) const override;
 

@@ -161,7 +161,7 @@ void BucketWorker::trace(const Ray& ray, Color& result, int depth, float mediumI
     float t = record.v;
     float r = 0.0f;
     triangle.textureCoordinates(P, s, t, r);
-    const Material& material = *triangle.material;
+    const Material& material = materialOf(triangle);
 
     Color surface = colorAt(material.color, 0.0f, 0.0f);
     if (material.colorTexture != nullptr) {

@@ -6,6 +6,7 @@
 #include "scene/ObjModel.h"
 #include "scene/Scene.h"
 #include "scene/SceneObject.h"
+#include "shading/Material.h"
 
 #include <algorithm>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "math/Vector3.h"
+#include "geometry/SceneGeometry.h"
 
 #include <array>
 #include <memory>
@@ -9,15 +9,13 @@
 
 namespace Raytracer {
 
-class AccelerationStructure;
 class Light;
-class Primitive;
 class SceneObject;
 class Skeleton;
 
 // One class for the top-level scene the renderer owns and for the object-level sub-scene of every
 // renderable object and joint. The top-level scene owns everything the loaders attach to it.
-class Scene {
+class Scene : public SceneGeometry {
   public:
     static constexpr int lightCapacity = 10;
     static constexpr int topLevelPrimitiveCapacity = 1000;
@@ -27,12 +25,7 @@ class Scene {
     // Lights of the top-level scene, in file order; sub-scenes have none. The first light is the one
     // the keys move and switch between point and area sampling.
     std::vector<Light*> lights;
-    std::vector<Primitive*> primitives;
-    AccelerationStructure* accelerator = nullptr; // kd-tree over primitives, built by the loaders
-    Vector3 boundsMin;                            // lowest corner of the box the tree is built in
-    Vector3 boundsSize;                           // extent along x, y, z
-    SceneObject* proxy = nullptr;                 // sub-scenes: the box that stands for this scene
-    SceneObject* object = nullptr;                // sub-scenes: the object whose triangles live here
+    SceneObject* object = nullptr; // sub-scenes: the object whose triangles live here
     // Top-level scene: robot, ball, star and 2ball, in that order; null until the models are loaded.
     std::array<Skeleton*, modelCount> models{};
 
@@ -41,7 +34,6 @@ class Scene {
     Scene& operator=(const Scene&) = delete;
 
     int lightCount() const { return static_cast<int>(lights.size()); }
-    int primitiveCount() const { return static_cast<int>(primitives.size()); }
 
     // The light the keys and the overlay refer to, or null in a scene without lights.
     Light* firstLight() const { return lights.empty() ? nullptr : lights.front(); }

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "geometry/InstancePlacement.h"
+#include "geometry/Vertex.h"
 #include "math/Quaternion.h"
 #include "math/Vector3.h"
-#include "geometry/Vertex.h"
 
 #include <cstdint>
 #include <vector>
@@ -12,16 +13,13 @@ namespace Raytracer {
 class Scene;
 
 // A mesh built from one OBJ object: its vertices (current and rest copies) and where its triangles sit
-// in the primitive list of ownerScene. A bounding-box proxy also carries the transform from its
-// instance scene's local frame to the world.
-class SceneObject {
+// in the primitive list of ownerScene. A bounding-box proxy also carries, in its placement, the
+// transform from its instance scene's local frame to the world.
+class SceneObject : public InstancePlacement {
   public:
     std::vector<Vertex*> vertices;     // current (posed) copy; the triangles point at these
     std::vector<Vertex*> restVertices; // transforms always start from this copy
-    Vector3 position;                  // local-to-world translation of the instance
-    Quaternion rotation;               // local-to-world rotation of the instance
     Scene* ownerScene = nullptr;
-    Scene* instance = nullptr; // proxies: the object-level scene they stand for
     std::int32_t firstPrimitive = 0;
     std::int32_t endPrimitive = 0;
 

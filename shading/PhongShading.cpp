@@ -25,7 +25,7 @@ void PhongShading::diffuseTerm(const Vector3& L, const Vector3& N, float& vis, c
     if (d <= 0.0f) {
         return;
     }
-    const float x = d * scalar(primitive.material->diffuse) * vis;
+    const float x = d * scalar(materialOf(primitive).diffuse) * vis;
     result.r += x * surface.r * light.color.r;
     result.g += x * surface.g * light.color.g;
     result.b += x * surface.b * light.color.b;
@@ -42,7 +42,7 @@ void PhongShading::specularTerm(const Ray& ray, const Primitive& primitive, cons
         return;
     }
     const float n = highlightExponent;
-    const float x = s * scalar(primitive.material->specular) * vis / (n - n * s + s);
+    const float x = s * scalar(materialOf(primitive).specular) * vis / (n - n * s + s);
     result.r += x * light.color.r;
     result.g += x * light.color.g;
     result.b += x * light.color.b;

@@ -165,7 +165,8 @@ TEST(SkeletonBuilder, KeysAreWholeLocalTransformsAndMeshesEndInTheirJointsFrames
               1e-5f);
     // lower is bound at (-2, 2, 0) turned a quarter about z, so the model's +y is its +x.
     EXPECT_LT(apart(Vector3(-2, 2, 0), lower.proxy->position), 1e-5f);
-    EXPECT_LT(apart(Vector3(1, 0, 0), lower.proxy->instance->object->restVertices[2]->position), 1e-5f);
+    const SceneObject& lowerMesh = *static_cast<const Scene&>(*lower.proxy->instance).object;
+    EXPECT_LT(apart(Vector3(1, 0, 0), lowerMesh.restVertices[2]->position), 1e-5f);
     EXPECT_EQ("meshes/star.obj", companionObjName("meshes/star.ms3d"));
     EXPECT_EQ("./meshes/cylon.obj", companionObjName("./meshes/cylon.ms3d")); // leading dots are no extension
 }

@@ -1,11 +1,11 @@
 #include "animation/AnimationClock.h"
 #include "animation/RobotState.h"
+#include "animation/SceneLoader.h"
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/TraversalScratch.h"
 #include "geometry/Triangle.h"
 #include "scene/Scene.h"
-#include "scene/SceneLoader.h"
 #include "scene/SceneObject.h"
 #include "geometry/Vertex.h"
 #include "tests/support/RandomScene.h"
@@ -147,7 +147,7 @@ TEST(KdTree, QueriesAgreeWithBruteForceAfterRebuildsInFlatPoolSpace) {
 // Every tree of the shipped scene, as loaded and after animated frames, hashed node by node (axis,
 // split bits, leaf lists as primitive indices in list order). A faster build must give these very
 // trees, not merely trees that answer alike.
-std::uint64_t treeDigest(const KdTree& tree, const Scene& scene) {
+std::uint64_t treeDigest(const KdTree& tree, const SceneGeometry& scene) {
     std::unordered_map<const Primitive*, std::uint64_t> index;
     for (std::size_t i = 0; i < scene.primitives.size(); ++i) {
         index[scene.primitives[i]] = i;

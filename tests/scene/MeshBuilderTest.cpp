@@ -60,7 +60,7 @@ TEST(MeshBuilder, FacesMapFileIndicesToTheObjectsListsAndSharedVerticesKeepTheLa
     EXPECT_EQ(Vector3(2, 2, 0), object.restVertices[3]->position);
     // The material is the first whose name ends with the usemtl text: darkwood, not wood2 or wood.
     EXPECT_EQ(first->material, second->material);
-    EXPECT_EQ(0.7f, channel(first->material->color, 1));
+    EXPECT_EQ(0.7f, channel(materialOf(*first).color, 1));
 }
 
 TEST(MaterialBuilder, MtlKeysGiveTheSlotsAndNoRecordGivesTheDefault) {

@@ -1,4 +1,4 @@
-#include "scene/SceneLoader.h"
+#include "scene/StageLoader.h"
 
 #include "geometry/KdPool.h"
 #include "scene/Scene.h"
@@ -19,17 +19,16 @@ namespace {
 namespace fs = std::filesystem;
 
 // A sphere light, which the shipped scene lacks, and an area light, which it has but only pictures show.
-TEST(SceneLoader, LightsTakeTheirPlacesFromTheirPositions) {
-    const fs::path directory = fs::temp_directory_path() / ("lumenbox-scene-" + std::to_string(::getpid()));
-    // The shipped folder, for the models the loader always reads; its scene is replaced below.
-    fs::copy("meshes", directory, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+TEST(StageLoader, LightsTakeTheirPlacesFromTheirPositions) {
+    const fs::path directory = fs::temp_directory_path() / ("lumenbox-stage-" + std::to_string(::getpid()));
+    fs::create_directories(directory);
     std::ofstream(directory / "scene.mtl") << "newmtl red\nKd 0.9 0.1 0.1\n";
     std::ofstream(directory / "scene.obj") << "mtllib scene.mtl\n# object\ng panelAreaLight\nusemtl red\n"
                                               "v 1 10 2\nv 3 10 2\nv 1 10 5\n# object\ng bulbSphereLight\n"
                                               "usemtl red\nv 3 0 0\nv 1 0 0\nv 2 2 0\nv 2 -2 0\n";
     KdPool pool(100000);
     Scene scene;
-    loadScene(scene, pool, directory.string() + "/");
+    loadStage(scene, pool, directory.string() + "/");
     fs::remove_all(directory);
     ASSERT_EQ(2, scene.lightCount());
     const auto* panel = dynamic_cast<const AreaLight*>(scene.lights[0]);

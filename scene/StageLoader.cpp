@@ -1,10 +1,5 @@
-#include "scene/SceneLoader.h"
+#include "scene/StageLoader.h"
 
-#include "animation/Skeleton.h"
-#include "animation/SkeletonBuilder.h"
-#include "animation/SkeletonPlayback.h"
-
-#include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "math/FatalError.h"
 #include "scene/MeshBuilder.h"
@@ -56,9 +51,8 @@ void setFixedBox(Scene& scene) {
 
 class Loader {
   public:
-    Loader(Scene& scene, KdPool& pool, std::string directory)
-        : m_scene(scene), m_pool(pool), m_directory(std::move(directory)), m_path(m_directory + "scene.obj") {
-    }
+    Loader(Scene& scene, KdPool& pool, std::string path)
+        : m_scene(scene), m_pool(pool), m_path(std::move(path)) {}
 
     void load(const ObjFile& file) {
         for (const ObjModel& object : file.objects) {
@@ -90,42 +84,9 @@ class Loader {
                 addLight(m_scene.create<SphereLight>(centre, lightColor(object, source), radius), source);
             }
         }
-        loadModels();
-        if (m_scene.primitiveCount() > Scene::topLevelPrimitiveCapacity) {
-            throw FatalError(
-                m_path + ": the top level holds " + std::to_string(m_scene.primitiveCount()) +
-                " triangles (environment objects and proxy boxes of objects and joints); at most " +
-                std::to_string(Scene::topLevelPrimitiveCapacity) + " are allowed");
-        }
-
-        KdTree* tree = m_scene.create<KdTree>(m_pool);
-        m_scene.accelerator = tree;
-        m_pool.setMark();
-        tree->build(m_scene);
     }
 
   private:
-    // The four models, each posed at animation time 0 where it starts: the robot at the origin, the
-    // others stacked in front of it until the first animated frame puts them on their orbits.
-    void loadModels() {
-        struct Placement {
-            const char* file;
-            int slot;
-            Vector3 position;
-        };
-        const Placement placements[] = {{"star.ms3d", 2, {0.0f, 10.5f, -7.0f}},
-                                        {"cylon.ms3d", 0, {0.0f, 0.0f, 0.0f}},
-                                        {"ball.ms3d", 1, {0.0f, 8.5f, -7.0f}},
-                                        {"2ball.ms3d", 3, {0.0f, 14.7f, -7.0f}}};
-        for (const Placement& placement : placements) {
-            Skeleton* model = m_scene.create<Skeleton>();
-            loadSkeleton(*model, m_directory + placement.file, m_scene, m_pool);
-            animateSkeleton(*model->root, 0.0f);
-            poseSkeleton(*model->root, placement.position, Quaternion());
-            m_scene.models[static_cast<std::size_t>(placement.slot)] = model;
-        }
-    }
-
     void addRenderable(const ObjModel& object, const ObjFile& file, const std::string& source) {
         const std::string boxName = companionName(*object.groupName);
         const ObjModel* companion = nullptr;
@@ -201,7 +162,6 @@ class Loader {
 
     Scene& m_scene;
     KdPool& m_pool;
-    std::string m_directory;
     std::string m_path;
 };
 
@@ -216,7 +176,7 @@ std::string companionName(const std::string& objectName) {
     return objectName.substr(start, end == std::string::npos ? std::string::npos : end - start) + "BBox";
 }
 
-void loadScene(Scene& scene, KdPool& pool, const std::string& directory) {
+void loadStage(Scene& scene, KdPool& pool, const std::string& directory) {
     const std::string path = directory + "scene.obj";
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
     if (!file) {
@@ -224,7 +184,7 @@ void loadScene(Scene& scene, KdPool& pool, const std::string& directory) {
     }
     ObjParser parser(file.get(), path, directory);
     const ObjFile parsed = parser.readObjFile();
-    Loader(scene, pool, directory).load(parsed);
+    Loader(scene, pool, path).load(parsed);
 }
 
 } // namespace Raytracer
