@@ -82,6 +82,28 @@ TEST(KdTree, BuildListsEveryOverlappingPrimitiveInItsLeaves) {
     }
 }
 
+// Forty triangles at one distance in one leaf, each listed beside a triangle of another dominant axis:
+// packets regroup the leaf by axis and a leaf has more hits than its walk sorts at once, yet the hit is
+// the first of the equals in the leaf's list, the last one added.
+TEST(KdTree, EqualHitsInALeafGoToTheFirstInItsList) {
+    KdPool pool(10000);
+    Scene scene;
+    scene.boundsMin = {-2, -2, -2};
+    scene.boundsSize = {4, 4, 4};
+    for (int i = 0; i < 40; ++i) {
+        addTriangle(scene, {-1, -1, 0}, {1, -1, 0}, {0, 1, 0});
+        addTriangle(scene, {-1, 0, -1}, {1, 0, -1}, {0, 0, 1});
+    }
+    KdTree tree(pool);
+    tree.build(scene);
+    ASSERT_TRUE(tree.root->isLeaf());
+    const auto scratch = std::make_unique<TraversalScratch>();
+    HitRecord record;
+    EXPECT_NE(0, tree.intersectNearest(Ray{{0.1f, 0.2f, 5}, {0, 0, -1}}, record, *scratch));
+    EXPECT_EQ(5.0f, record.distance);
+    EXPECT_EQ(scene.primitives[78], record.primitive);
+}
+
 // Rotated and translated instances behind proxies, posed on a ring in a 4-frame cycle with the top-level
 // tree rebuilt every frame as the animation does: pool use repeats with the cycle instead of growing. No
 // pose is the identity: rounding in the box test can drop an axis-aligned proxy face that lies in a split
