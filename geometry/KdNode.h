@@ -35,14 +35,8 @@ struct KdFlatNode {
         std::uint32_t packetCount; // leaves
     };
 
-    // Leaves: set when the leaf's packets hold its triangles grouped by proxy box rather than in list
-    // order (the axis bits mean nothing in a leaf). Such a leaf's hits are taken in the order its
-    // lanes record.
-    static constexpr std::uint32_t regroupedFlag = 1;
-
     int axis() const { return static_cast<int>(link & KdNode::axisMask); }
     bool isLeaf() const { return (link & KdNode::leafFlag) != 0; }
-    bool regrouped() const { return (link & regroupedFlag) != 0; }
     std::uint32_t reference() const { return link >> KdNode::referenceShift; }
 };
 static_assert(sizeof(KdFlatNode) == 8, "a child pair fills 16 bytes");

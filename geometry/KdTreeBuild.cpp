@@ -209,8 +209,6 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
             m_leafLanes.push_back({&asTriangle(e->primitive), place, group});
         }
         const auto first = static_cast<std::uint32_t>(packets.size());
-        std::int32_t nextPlace = 0;
-        bool inListOrder = true;
         for (const std::int32_t group : m_leafGroups) {
             for (std::int32_t axis = 0; axis < 3; ++axis) {
                 int lane = TrianglePacket::lanes;
@@ -226,13 +224,11 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
                     packet.set(lane, *entry.triangle, entry.place);
                     ++packet.count;
                     ++lane;
-                    inListOrder = inListOrder && entry.place == nextPlace++;
                 }
             }
         }
         KdFlatNode& leaf = flatNodes[slot];
-        leaf.link = (first << KdNode::referenceShift) | KdNode::leafFlag |
-                    (inListOrder ? 0u : KdFlatNode::regroupedFlag);
+        leaf.link = (first << KdNode::referenceShift) | KdNode::leafFlag;
         leaf.packetCount = static_cast<std::uint32_t>(packets.size()) - first;
         return;
     }
