@@ -199,5 +199,52 @@ TEST(KdTree, ShippedSceneTreesAreTheRecordedOnes) {
     EXPECT_EQ(0x01a3a25509ecbce7u, digest());
 }
 
+// Soups that meet the build's exact cases: corners on a few shared coordinates (both zeros and the
+// scene's bounds among them), triangles lying in planes at those coordinates, degenerate ones, large
+// ones crossing many cells and small ones. The digests were recorded with the first, slow build.
+TEST(KdTree, SoupTreesAreTheRecordedOnes) {
+    struct Soup {
+        unsigned seed;
+        int triangles;
+        float step;
+        std::uint64_t digest;
+    };
+    for (const Soup& soup : {Soup{1, 300, 1.0f, 0x76e637c146a8e0a3u}, Soup{2, 1200, 0.37f, 0xe8c55142a6ae1a50u},
+                              Soup{3, 2500, 0.1f, 0x937b0303d8be6fb2u}}) {
+        std::mt19937 random(soup.seed);
+        std::uniform_real_distribution<float> anywhere(-8 * soup.step, 8 * soup.step);
+        const auto shared = [&] {
+            const float v = soup.step * static_cast<float>(static_cast<int>(random() % 17) - 8);
+            return v == 0.0f && random() % 2 == 0 ? -0.0f : v;
+        };
+        const auto point = [&](bool onShared) {
+            const auto coordinate = [&] { return onShared ? shared() : anywhere(random); };
+            const float x = coordinate(), y = coordinate();
+            return Vector3(x, y, coordinate());
+        };
+        KdPool pool(1000000);
+        Scene scene;
+        scene.boundsMin = Vector3(-8, -8, -8) * soup.step;
+        scene.boundsSize = Vector3(16, 16, 16) * soup.step;
+        for (int i = 0; i < soup.triangles; ++i) {
+            const int kind = i % 4;
+            Vector3 a = point(kind == 0), b = point(kind == 0), c = point(kind == 0);
+            if (kind == 1) // in a plane at a shared coordinate
+                a[i % 3] = b[i % 3] = c[i % 3] = shared();
+            if (kind == 2) // degenerate: a repeated corner, or three corners on a line
+                c = i % 8 == 2 ? a : a + (b - a) * 0.5f;
+            if (kind == 3) { // small
+                a = a * 0.9f;
+                b = a + point(false) * 0.05f;
+                c = a + point(false) * 0.05f;
+            }
+            addTriangle(scene, a, b, c);
+        }
+        KdTree tree(pool);
+        tree.build(scene);
+        EXPECT_EQ(soup.digest, treeDigest(tree, scene)) << "seed " << soup.seed;
+    }
+}
+
 } // namespace
 } // namespace Raytracer
