@@ -6,7 +6,6 @@
 #include "geometry/TraversalEntry.h"
 #include "geometry/TrianglePacket.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,14 +14,6 @@
 namespace Raytracer {
 
 class KdPool;
-
-// A split plane candidate of the node being split.
-struct SplitCandidate {
-    float position = 0.0f;
-    std::int32_t leftCount = 0;
-    std::int32_t rightCount = 0;
-    SplitCandidate* next = nullptr;
-};
 
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
 // counted with the exact triangle/box overlap test. Nodes and leaf lists come from the pool.
@@ -49,23 +40,19 @@ class KdTree final : public AccelerationStructure {
     KdPool& pool() const { return m_pool; }
     const Scene* scene() const { return m_scene; }
 
-    std::unique_ptr<KdNode> root;         // not from the pool
-    SplitCandidate* candidates = nullptr; // the current node's candidates, ascending, no duplicates
-    SplitCandidate* freeCandidates = nullptr;
-    std::vector<SplitCandidate> candidateStore;
-    std::vector<std::uint8_t> stillRight; // per primitive of the node being split
+    std::unique_ptr<KdNode> root; // not from the pool
+    // Scratch of the node being split, kept for every node and build: its primitives with their corners
+    // and extents on the split axis, the candidate positions, the deep primitives by window start and by
+    // window end, and the active primitives with each one's place among them (-1 when not active).
+    std::vector<const Primitive*> scratchPrimitives;
+    std::vector<Vector3> corners; // three per primitive
     std::vector<float> extentMin;
     std::vector<float> extentMax;
-    std::vector<const Primitive*> scratchPrimitives;
-    // The node's primitives by lowest and by highest extent on the split axis, their corners in those
-    // orders (one array per corner and axis, index 3 * corner + axis) for the vectorised overlap test,
-    // and its answers for a candidate's left and right box.
-    std::vector<std::int32_t> byMin;
-    std::vector<std::int32_t> byMax;
-    std::array<std::vector<float>, 9> cornersByMin;
-    std::array<std::vector<float>, 9> cornersByMax;
-    std::vector<std::uint8_t> overlapsLeft;
-    std::vector<std::uint8_t> overlapsRight;
+    std::vector<float> candidates;
+    std::vector<std::int32_t> byWindowStart;
+    std::vector<std::int32_t> byWindowEnd;
+    std::vector<std::int32_t> active;
+    std::vector<std::int32_t> activeSlot;
     std::int32_t maxDepth = defaultMaxDepth;
 
     // The last build in the form the queries walk; node 0 is the root. The packets copy the triangles'

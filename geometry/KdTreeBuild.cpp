@@ -2,12 +2,13 @@
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/Triangle.h"
-#include "scene/Scene.h"
 #include "geometry/Vertex.h"
+#include "scene/Scene.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 namespace Raytracer {
 
@@ -24,56 +25,14 @@ float halfArea(const Vector3& s) {
     return (s.y + s.z) * s.x + s.y * s.z;
 }
 
-// out[i]: whether triangle i of corners overlaps box, for i in [first, end). Every lane computes
-// exactly what the scalar test would, so the tree is the same on every processor.
-[[gnu::always_inline]] inline void overlapsBoxRun(const std::array<std::vector<float>, 9>& corners, int first, int end,
-                                                  const Box& box, std::uint8_t* out) {
-    const Vector3 h = box.size * 0.5f;
-    const Vector3 centre = box.min + h;
-    const float* ax = corners[0].data();
-    const float* ay = corners[1].data();
-    const float* az = corners[2].data();
-    const float* bx = corners[3].data();
-    const float* by = corners[4].data();
-    const float* bz = corners[5].data();
-    const float* cx = corners[6].data();
-    const float* cy = corners[7].data();
-    const float* cz = corners[8].data();
-    for (int i = first; i < end; ++i) {
-        out[i] = triangleOverlapsBox({ax[i], ay[i], az[i]}, {bx[i], by[i], bz[i]}, {cx[i], cy[i], cz[i]}, centre, h);
-    }
-}
-
-// The same loop compiled twice, eight triangles at a time with AVX2 and four with the SSE2 every
-// x86-64 has, chosen once by what the processor supports. Chosen by hand rather than by an ifunc
-// resolver, which runs before the sanitizers' runtimes are ready.
-[[gnu::target("avx2")]] void overlapsBoxAvx2(const std::array<std::vector<float>, 9>& corners, int first, int end,
-                                             const Box& box, std::uint8_t* out) {
-    overlapsBoxRun(corners, first, end, box, out);
-}
-
-void overlapsBoxBaseline(const std::array<std::vector<float>, 9>& corners, int first, int end, const Box& box,
-                         std::uint8_t* out) {
-    overlapsBoxRun(corners, first, end, box, out);
-}
-
-void overlapsBoxAll(const std::array<std::vector<float>, 9>& corners, int first, int end, const Box& box,
-                    std::uint8_t* out) {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
-        overlapsBoxAvx2(corners, first, end, box, out);
-    } else {
-        overlapsBoxBaseline(corners, first, end, box, out);
-    }
-}
-
-// Orders for std::sort that are strict weak orders also with NaN, which goes last and first.
-bool lessNanLast(float a, float b) {
-    return !std::isnan(a) && (std::isnan(b) || a < b);
-}
-bool lessNanFirst(float a, float b) {
-    return !std::isnan(b) && (std::isnan(a) || a < b);
-}
+// A deep primitive's overlap tests are certain outside its extent widened by this share of the node's
+// largest bound: a candidate box's centre and half size are rounded by a few units in the last place of
+// that bound (2^-22 of it), so the margin is wide. The floor covers boxes of subnormal size.
+constexpr float marginShare = 0x1p-16f;
+constexpr float marginFloor = std::numeric_limits<float>::min();
+// Beyond this magnitude the overlap test's products could overflow; such nodes and triangles take no
+// shortcut.
+constexpr float shortcutLimit = 0x1p32f;
 
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
     element->next = pool.element(leaf->reference());
@@ -94,32 +53,18 @@ void KdTree::build(Scene& scene) {
         pushFront(m_pool, root.get(), element);
     }
 
-    // A node of n triangles has at most 3n distinct corner coordinates on its axis, and an insertion
-    // takes its entry before it finds a duplicate, so 3N + 1 entries must be free: 3N + 8 leave 3N + 7
-    // usable, the last entry is never linked.
     const auto n = static_cast<std::size_t>(count);
-    if (candidateStore.empty() || n > scratchPrimitives.size()) {
-        candidateStore.assign(3 * n + 8, SplitCandidate{});
-        stillRight.assign(n, 0);
-        extentMin.assign(n, 0.0f);
-        extentMax.assign(n, 0.0f);
-        scratchPrimitives.assign(n, nullptr);
-        byMin.assign(n, 0);
-        byMax.assign(n, 0);
-        for (std::vector<float>& coordinates : cornersByMin)
-            coordinates.assign(n, 0.0f);
-        for (std::vector<float>& coordinates : cornersByMax)
-            coordinates.assign(n, 0.0f);
-        overlapsLeft.assign(n, 0);
-        overlapsRight.assign(n, 0);
+    if (n > scratchPrimitives.size()) {
+        scratchPrimitives.resize(n);
+        corners.resize(3 * n);
+        extentMin.resize(n);
+        extentMax.resize(n);
+        candidates.resize(3 * n);
+        byWindowStart.resize(n);
+        byWindowEnd.resize(n);
+        active.resize(n);
+        activeSlot.resize(n);
     }
-    const std::size_t usable = candidateStore.size() - 1;
-    for (std::size_t i = 0; i + 1 < usable; ++i)
-        candidateStore[i].next = &candidateStore[i + 1];
-    candidateStore[usable - 1].next = nullptr;
-    freeCandidates = &candidateStore[0];
-    candidates = nullptr;
-
     subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, count);
     flatten();
 }
@@ -166,16 +111,6 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
 }
 
 void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
-    // The previous node's candidates go back whole, so the full store is free for this node.
-    if (candidates != nullptr) {
-        SplitCandidate* last = candidates;
-        while (last->next != nullptr)
-            last = last->next;
-        last->next = freeCandidates;
-        freeCandidates = candidates;
-        candidates = nullptr;
-    }
-
     const Vector3& s = box.size;
     int axis = 2;
     if (s.x >= s.y && s.x >= s.z)
@@ -187,46 +122,68 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     const float lo = box.min[axis];
     const float hi = lo + box.size[axis];
 
-    // Candidate planes at the corner coordinates inside the node, kept sorted and free of duplicates.
+    // A primitive is deep when its corners a and b lie inside the node by the margin. The overlap test
+    // separates only on an axis where the projections it reads all lie beyond the box's; the face axes
+    // and the plane test read a, each edge axis reads a or b, and rounding, being monotonic, keeps an
+    // inside corner's projection within the box's. So for a deep primitive every left box that ends above
+    // its extent and every right box that begins below it certainly overlaps it.
+    Vector3 innerMin;
+    Vector3 innerMax;
+    float largest = 0.0f;
+    for (int i = 0; i < 3; ++i)
+        largest = std::max({largest, std::fabs(box.min[i]), std::fabs(box.min[i] + box.size[i])});
+    const float margin = largest * marginShare + marginFloor;
+    for (int i = 0; i < 3; ++i) {
+        innerMin[i] = box.min[i] + margin;
+        innerMax[i] = box.min[i] + box.size[i] - margin;
+    }
+    const auto inside = [&](const Vector3& p) {
+        return innerMin.x <= p.x && p.x <= innerMax.x && innerMin.y <= p.y && p.y <= innerMax.y &&
+               innerMin.z <= p.z && p.z <= innerMax.z;
+    };
+    const auto bounded = [](const Vector3& p) {
+        return std::fabs(p.x) <= shortcutLimit && std::fabs(p.y) <= shortcutLimit &&
+               std::fabs(p.z) <= shortcutLimit;
+    };
+    const bool shortcuts = largest <= shortcutLimit;
+
+    // Candidate planes at the corner coordinates inside the node, ascending and free of duplicates. Of
+    // equal positions the first corner in list order gives the value, which decides the sign of a zero.
+    int candidateCount = 0;
+    float firstZero = std::numeric_limits<float>::quiet_NaN();
+    int deepCount = 0;
+    int activeCount = 0;
     int i = 0;
     for (const KdListElement* e = m_pool.element(node->reference()); e != nullptr; e = e->next, ++i) {
         const Triangle& triangle = asTriangle(e->primitive);
         scratchPrimitives[i] = e->primitive;
-        stillRight[i] = 1;
         triangle.extent(extentMin[i], extentMax[i], axis);
-        const Vertex* const corners[3] = {triangle.a, triangle.b, triangle.c};
-        for (const Vertex* corner : corners) {
-            const float x = corner->position[axis];
+        Vector3* const corner = &corners[3 * static_cast<std::size_t>(i)];
+        corner[0] = triangle.a->position;
+        corner[1] = triangle.b->position;
+        corner[2] = triangle.c->position;
+        for (int k = 0; k < 3; ++k) {
+            const float x = corner[k][axis];
             if (!(lo <= x && x <= hi))
                 continue;
-            SplitCandidate* entry = freeCandidates;
-            freeCandidates = entry->next;
-            entry->position = x;
-            entry->leftCount = 0;
-            entry->rightCount = 0;
-            if (candidates == nullptr) {
-                entry->next = nullptr;
-                candidates = entry;
-            } else if (x < candidates->position) {
-                entry->next = candidates;
-                candidates = entry;
-            } else if (x == candidates->position) {
-                entry->next = freeCandidates;
-                freeCandidates = entry;
-            } else {
-                SplitCandidate* before = candidates;
-                while (before->next != nullptr && before->next->position < x)
-                    before = before->next;
-                if (before->next != nullptr && before->next->position == x) {
-                    entry->next = freeCandidates;
-                    freeCandidates = entry;
-                } else {
-                    entry->next = before->next;
-                    before->next = entry;
-                }
-            }
+            candidates[static_cast<std::size_t>(candidateCount++)] = x;
+            if (x == 0.0f && std::isnan(firstZero))
+                firstZero = x;
+        }
+        // A shallow primitive is active at every candidate.
+        if (shortcuts && inside(corner[0]) && inside(corner[1]) && bounded(corner[2])) {
+            byWindowStart[deepCount] = i;
+            byWindowEnd[deepCount++] = i;
+        } else {
+            activeSlot[i] = activeCount;
+            active[activeCount++] = i;
         }
     }
+    float* const positions = candidates.data();
+    std::sort(positions, positions + candidateCount);
+    candidateCount = static_cast<int>(std::unique(positions, positions + candidateCount) - positions);
+    if (!std::isnan(firstZero))
+        *std::lower_bound(positions, positions + candidateCount, 0.0f) = firstZero;
 
     // Surface area heuristic: a split costs 0.3 plus the primitives of each side weighted by the chance
     // that a ray through the node also passes that side, the ratio of surface areas.
@@ -236,68 +193,69 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     Box bestLeft{};
     Box bestRight{};
     //
-    // A primitive is tested against a candidate's left box only when its extent begins at or below the
-    // candidate, and against the right box only when its extent ends at or above it. Sorted by those
-    // ends, both sets are runs that move up with the ascending candidates, and the overlap tests run
-    // over each run at once.
-    for (int k = 0; k < count; ++k) {
-        byMin[k] = k;
-        byMax[k] = k;
-    }
-    std::sort(byMin.begin(), byMin.begin() + count,
-              [&](std::int32_t x, std::int32_t y) { return lessNanLast(extentMin[x], extentMin[y]); });
-    std::sort(byMax.begin(), byMax.begin() + count,
-              [&](std::int32_t x, std::int32_t y) { return lessNanFirst(extentMax[x], extentMax[y]); });
-    for (int j = 0; j < count; ++j) {
-        const Triangle& first = asTriangle(scratchPrimitives[byMin[j]]);
-        const Triangle& last = asTriangle(scratchPrimitives[byMax[j]]);
-        const Vertex* const firstCorners[3] = {first.a, first.b, first.c};
-        const Vertex* const lastCorners[3] = {last.a, last.b, last.c};
-        for (int corner = 0; corner < 3; ++corner) {
-            for (int coordinate = 0; coordinate < 3; ++coordinate) {
-                const auto array = static_cast<std::size_t>(3 * corner + coordinate);
-                cornersByMin[array][j] = firstCorners[corner]->position[coordinate];
-                cornersByMax[array][j] = lastCorners[corner]->position[coordinate];
+    // A primitive counts left at a candidate when its extent begins at or below it, it reaches the node
+    // and it overlaps the left box, or when it has missed an earlier candidate's right box: from then on
+    // it is left of every higher candidate untested. It counts right when its extent ends at or above the
+    // candidate, it reaches the node and it overlaps the right box. A deep primitive's window is its
+    // extent widened by the margin: below it the primitive counts right only, above it left only, and
+    // only inside it are its tests run. The active primitives are those tested at the current candidate.
+    std::sort(byWindowStart.begin(), byWindowStart.begin() + deepCount,
+              [&](std::int32_t x, std::int32_t y) { return extentMin[x] < extentMin[y]; });
+    std::sort(byWindowEnd.begin(), byWindowEnd.begin() + deepCount,
+              [&](std::int32_t x, std::int32_t y) { return extentMax[x] < extentMax[y]; });
+    const auto retire = [&](std::int32_t k) {
+        const std::int32_t last = active[--activeCount];
+        active[activeSlot[k]] = last;
+        activeSlot[last] = activeSlot[k];
+        activeSlot[k] = -1;
+    };
+    int opened = 0;
+    int closed = 0;
+    int leftForGood = 0;
+    for (int j = 0; j < candidateCount; ++j) {
+        const float position = positions[j];
+        for (; opened < deepCount && extentMin[byWindowStart[opened]] - margin <= position; ++opened) {
+            const std::int32_t k = byWindowStart[opened];
+            activeSlot[k] = activeCount;
+            active[activeCount++] = k;
+        }
+        for (; closed < deepCount && extentMax[byWindowEnd[closed]] + margin < position; ++closed) {
+            const std::int32_t k = byWindowEnd[closed];
+            if (activeSlot[k] >= 0) {
+                retire(k);
+                ++leftForGood;
             }
         }
-    }
-    int leftEnd = 0;     // byMin[0, leftEnd): extent begins at or below the candidate
-    int rightBegin = 0;  // byMax[rightBegin, count): extent ends at or above it
-    int leftForGood = 0; // primitives that have missed a right box: left of every later candidate
-    for (SplitCandidate* c = candidates; c != nullptr; c = c->next) {
-        const float position = c->position;
         Box left = box;
         left.size[axis] = position - lo;
         Box right = box;
         right.min[axis] = position;
         right.size[axis] = hi - position;
-        while (leftEnd < count && extentMin[byMin[leftEnd]] <= position)
-            ++leftEnd;
-        while (rightBegin < count && !(position <= extentMax[byMax[rightBegin]]))
-            ++rightBegin;
-        overlapsBoxAll(cornersByMin, 0, leftEnd, left, overlapsLeft.data());
-        overlapsBoxAll(cornersByMax, rightBegin, count, right, overlapsRight.data());
-        // The left count reads stillRight as it was before this candidate's right tests.
-        c->leftCount = leftForGood;
-        for (int j = 0; j < leftEnd; ++j) {
-            const int k = byMin[j];
-            if (stillRight[k] && lo <= extentMax[k] && overlapsLeft[j])
-                ++c->leftCount;
-        }
-        // Once a primitive misses the right box it stays left of every later, higher candidate.
-        for (int j = rightBegin; j < count; ++j) {
-            const int k = byMax[j];
-            if (stillRight[k] && hi >= extentMin[k]) {
-                if (overlapsRight[j]) {
-                    ++c->rightCount;
-                } else {
-                    stillRight[k] = 0;
+        const Vector3 leftHalf = left.size * 0.5f;
+        const Vector3 leftCentre = left.min + leftHalf;
+        const Vector3 rightHalf = right.size * 0.5f;
+        const Vector3 rightCentre = right.min + rightHalf;
+        // The left count reads whether a primitive had missed a right box before this candidate's tests.
+        int leftCount = leftForGood;
+        int rightCount = deepCount - opened;
+        for (int w = 0; w < activeCount;) {
+            const std::int32_t k = active[w];
+            const Vector3* const corner = &corners[3 * static_cast<std::size_t>(k)];
+            if (extentMin[k] <= position && lo <= extentMax[k] &&
+                triangleOverlapsBox(corner[0], corner[1], corner[2], leftCentre, leftHalf))
+                ++leftCount;
+            if (position <= extentMax[k] && hi >= extentMin[k]) {
+                if (!triangleOverlapsBox(corner[0], corner[1], corner[2], rightCentre, rightHalf)) {
+                    retire(k); // its slot now holds a primitive not yet tested at this candidate
                     ++leftForGood;
+                    continue;
                 }
+                ++rightCount;
             }
+            ++w;
         }
-        const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(c->rightCount) +
-                            halfArea(left.size) * 2.0f * q * static_cast<float>(c->leftCount)) +
+        const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(rightCount) +
+                            halfArea(left.size) * 2.0f * q * static_cast<float>(leftCount)) +
                            0.3f;
         // Strictly below: on a tie the lower candidate stays.
         if (cost < best) {
@@ -309,7 +267,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     }
 
     // A leaf costs one unit per primitive.
-    if (candidates == nullptr || best > static_cast<float>(count))
+    if (candidateCount == 0 || best > static_cast<float>(count))
         return;
 
     node->split = bestPosition;
