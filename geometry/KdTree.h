@@ -15,6 +15,24 @@ namespace Raytracer {
 
 class KdPool;
 
+// What the build keeps of a primitive of the node being split. When sure, its left box test is certainly
+// true at candidates from leftSure up, its right box test at candidates from rightSure down. A flat
+// triangle lies across the split axis in a node it overlaps.
+struct SplitPrimitive {
+    const Primitive* primitive;
+    Vector3 corners[3];
+    float extentMin; // on the split axis
+    float extentMax;
+    bool sure;
+    bool flat;
+    bool stillRight; // has not missed a right box
+    float leftSure;
+    float rightSure;
+    std::int32_t at[4];     // the candidate indices where its left and right windows open and close
+    std::int32_t leftSlot;  // index in leftActive, -1 when not there
+    std::int32_t rightSlot; // index in rightActive, -1 when not there
+};
+
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
 // counted with the exact triangle/box overlap test. Nodes and leaf lists come from the pool.
 class KdTree final : public AccelerationStructure {
@@ -41,18 +59,15 @@ class KdTree final : public AccelerationStructure {
     const Scene* scene() const { return m_scene; }
 
     std::unique_ptr<KdNode> root; // not from the pool
-    // Scratch of the node being split, kept for every node and build: its primitives with their corners
-    // and extents on the split axis, the candidate positions, the deep primitives by window start and by
-    // window end, and the active primitives with each one's place among them (-1 when not active).
-    std::vector<const Primitive*> scratchPrimitives;
-    std::vector<Vector3> corners; // three per primitive
-    std::vector<float> extentMin;
-    std::vector<float> extentMax;
+    // Scratch of the node being split, kept for every node and build: its primitives, the candidate
+    // positions, the primitives each candidate index opens or closes a window of (events, bucketed by
+    // index from eventStart), and those tested at the current candidate for the left and the right box.
+    std::vector<SplitPrimitive> splitPrimitives;
     std::vector<float> candidates;
-    std::vector<std::int32_t> byWindowStart;
-    std::vector<std::int32_t> byWindowEnd;
-    std::vector<std::int32_t> active;
-    std::vector<std::int32_t> activeSlot;
+    std::vector<std::int32_t> events;
+    std::vector<std::int32_t> eventStart;
+    std::vector<std::int32_t> leftActive;
+    std::vector<std::int32_t> rightActive;
     std::int32_t maxDepth = defaultMaxDepth;
 
     // The last build in the form the queries walk; node 0 is the root. The packets copy the triangles'

@@ -6,6 +6,7 @@
 #include "scene/Scene.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -25,14 +26,146 @@ float halfArea(const Vector3& s) {
     return (s.y + s.z) * s.x + s.y * s.z;
 }
 
-// A deep primitive's overlap tests are certain outside its extent widened by this share of the node's
-// largest bound: a candidate box's centre and half size are rounded by a few units in the last place of
-// that bound (2^-22 of it), so the margin is wide. The floor covers boxes of subnormal size.
+// A point of a triangle that lies inside a box by the margin on every axis makes the float overlap test
+// answer true. The face axes read the corners' coordinates, between which the point's lie. Elsewhere
+// the test's translated corners, edges, normal and projections are off by some units in the last place
+// of the largest magnitude involved, under 2^-19 of it, and the margin keeps every projection of the
+// point inside the box's by 2^-16 of it. That holds but where the float normal leaves the triangle's
+// plane by more: on slivers, whose normal is small against the cube of their edges (a sure range needs
+// spread^3 + spreadShare * magnitude^2 * spread at most magnitude * |normal|, spread being the longest
+// edge coordinate plus the margin, a factor of 16 above the rounding), and where products round into
+// subnormals or overflow (magnitudes outside [2^-20, 2^32], edge coordinates other than zero below 2^-20
+// of the magnitude). Such triangles get no sure range.
 constexpr float marginShare = 0x1p-16f;
-constexpr float marginFloor = std::numeric_limits<float>::min();
-// Beyond this magnitude the overlap test's products could overflow; such nodes and triangles take no
-// shortcut.
-constexpr float shortcutLimit = 0x1p32f;
+constexpr float minMagnitude = 0x1p-20f;
+constexpr float maxMagnitude = 0x1p32f;
+constexpr float shortEdgeShare = 0x1p-20f;
+constexpr float spreadShare = 0x1p-12f;
+constexpr float infinity = std::numeric_limits<float>::infinity();
+
+// Raises magnitude to |v|, to infinity for good when v is not a number.
+void widen(float& magnitude, float v) {
+    if (!(std::fabs(v) <= magnitude))
+        magnitude = std::isnan(v) ? infinity : std::fabs(v);
+}
+
+// Keeps the part of the convex polygon in[0, count) where side * (p[axis] - bound) >= 0; returns the
+// corner count of the part, written to out.
+int clip(const Vector3* in, int count, Vector3* out, int axis, float bound, float side) {
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        const Vector3& p = in[i];
+        const Vector3& q = in[(i + 1) % count];
+        const float dp = side * (p[axis] - bound);
+        const float dq = side * (q[axis] - bound);
+        if (dp >= 0.0f)
+            out[kept++] = p;
+        if ((dp >= 0.0f) != (dq >= 0.0f)) {
+            out[kept] = p + (q - p) * (dp / (dp - dq));
+            out[kept++][axis] = bound;
+        }
+    }
+    return kept;
+}
+
+// The sure range: the split-axis span of the triangle's points inside the node by twice the margin,
+// narrowed by twice the margin, so that a box that reaches past one of its ends holds a point of the
+// triangle by the margin. A triangle that lies in a plane across an axis needs no margin on it if that
+// is not the split axis, where every candidate box has the node's bounds: the test's terms on it are
+// those of the node's test, which passed (the node's primitives are those that overlap its box; at the
+// root it is run). Its normal lies along that axis, so neither the plane test nor the edge axes that mix
+// that axis with another can separate where the face test on it does not: by monotonic rounding, their
+// projections are the face test's coordinate scaled by an edge coordinate. Across the split axis, the
+// face test on that axis is all that remains of the test, and the triangle is flat.
+void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
+    p.sure = false;
+    p.flat = false;
+    float magnitude = boxMagnitude;
+    for (const Vector3& corner : p.corners) {
+        widen(magnitude, corner.x);
+        widen(magnitude, corner.y);
+        widen(magnitude, corner.z);
+    }
+    if (!(minMagnitude <= magnitude && magnitude <= maxMagnitude))
+        return;
+    const float margin = magnitude * marginShare;
+    const Vector3 edges[3] = {p.corners[1] - p.corners[0], p.corners[2] - p.corners[1],
+                              p.corners[0] - p.corners[2]};
+    float longest = 0.0f;
+    bool shortEdge = false;
+    for (const Vector3& edge : edges) {
+        for (int i = 0; i < 3; ++i) {
+            const float length = std::fabs(edge[i]);
+            shortEdge |= length != 0.0f && length < magnitude * shortEdgeShare;
+            longest = std::max(longest, length);
+        }
+    }
+    bool planar[3];
+    for (int i = 0; i < 3; ++i)
+        planar[i] = edges[0][i] == 0.0f && edges[1][i] == 0.0f;
+    if (planar[0] || planar[1] || planar[2]) {
+        const Vector3 half = box.size * 0.5f;
+        if (!inChild && !triangleOverlapsBox(p.corners[0], p.corners[1], p.corners[2], box.min + half, half))
+            return;
+        p.flat = planar[axis];
+    } else {
+        const Vector3 normal = cross(edges[0], edges[1]);
+        const float spread = longest + margin;
+        if (!(spread * spread * spread + spreadShare * magnitude * magnitude * spread <=
+              magnitude * (std::fabs(normal.x) + std::fabs(normal.y) + std::fabs(normal.z))))
+            return;
+    }
+    if (shortEdge && !p.flat)
+        return;
+
+    Vector3 polygons[2][7] = {{p.corners[0], p.corners[1], p.corners[2]}};
+    int count = 3;
+    int current = 0;
+    for (const int other : {(axis + 1) % 3, (axis + 2) % 3}) {
+        if (planar[other] || p.flat)
+            continue;
+        count = clip(polygons[current], count, polygons[1 - current], other, box.min[other] + 2.0f * margin,
+                     1.0f);
+        current = 1 - current;
+        count = clip(polygons[current], count, polygons[1 - current], other,
+                     box.min[other] + box.size[other] - 2.0f * margin, -1.0f);
+        current = 1 - current;
+    }
+    if (count == 0)
+        return;
+    float low = box.min[axis] + 2.0f * margin;
+    float high = box.min[axis] + box.size[axis] - 2.0f * margin;
+    float polygonLow = infinity;
+    float polygonHigh = -infinity;
+    for (int i = 0; i < count; ++i) {
+        polygonLow = std::min(polygonLow, polygons[current][i][axis]);
+        polygonHigh = std::max(polygonHigh, polygons[current][i][axis]);
+    }
+    low = std::max(low, polygonLow);
+    high = std::min(high, polygonHigh);
+    if (low <= high) {
+        p.sure = true;
+        p.leftSure = low + 2.0f * margin;
+        p.rightSure = high - 2.0f * margin;
+    }
+}
+
+// The float overlap test of p and the box of the given centre and half size, from a node's candidate
+// boxes, split on axis.
+bool overlaps(const SplitPrimitive& p, const Vector3& centre, const Vector3& half, int axis) {
+    if (p.flat) {
+        const float t = p.corners[0][axis] - centre[axis];
+        return !(t > half[axis] || t < -half[axis]);
+    }
+    return triangleOverlapsBox(p.corners[0], p.corners[1], p.corners[2], centre, half);
+}
+
+// The first of the ascending positions[0, count) at which stop(position) holds, count if none; stop
+// must hold from some point on.
+template <typename Stop> std::int32_t firstWhere(const float* positions, int count, Stop stop) {
+    return static_cast<std::int32_t>(
+        std::partition_point(positions, positions + count, [&](float x) { return !stop(x); }) - positions);
+}
 
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
     element->next = pool.element(leaf->reference());
@@ -54,16 +187,13 @@ void KdTree::build(Scene& scene) {
     }
 
     const auto n = static_cast<std::size_t>(count);
-    if (n > scratchPrimitives.size()) {
-        scratchPrimitives.resize(n);
-        corners.resize(3 * n);
-        extentMin.resize(n);
-        extentMax.resize(n);
+    if (n > splitPrimitives.size()) {
+        splitPrimitives.resize(n);
         candidates.resize(3 * n);
-        byWindowStart.resize(n);
-        byWindowEnd.resize(n);
-        active.resize(n);
-        activeSlot.resize(n);
+        events.resize(4 * n);
+        eventStart.resize(3 * n + 3);
+        leftActive.resize(n);
+        rightActive.resize(n);
     }
     subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, count);
     flatten();
@@ -121,69 +251,92 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
 
     const float lo = box.min[axis];
     const float hi = lo + box.size[axis];
-
-    // A primitive is deep when its corners a and b lie inside the node by the margin. The overlap test
-    // separates only on an axis where the projections it reads all lie beyond the box's; the face axes
-    // and the plane test read a, each edge axis reads a or b, and rounding, being monotonic, keeps an
-    // inside corner's projection within the box's. So for a deep primitive every left box that ends above
-    // its extent and every right box that begins below it certainly overlaps it.
-    Vector3 innerMin;
-    Vector3 innerMax;
-    float largest = 0.0f;
-    for (int i = 0; i < 3; ++i)
-        largest = std::max({largest, std::fabs(box.min[i]), std::fabs(box.min[i] + box.size[i])});
-    const float margin = largest * marginShare + marginFloor;
+    float boxMagnitude = 0.0f;
     for (int i = 0; i < 3; ++i) {
-        innerMin[i] = box.min[i] + margin;
-        innerMax[i] = box.min[i] + box.size[i] - margin;
+        widen(boxMagnitude, box.min[i]);
+        widen(boxMagnitude, box.min[i] + box.size[i]);
     }
-    const auto inside = [&](const Vector3& p) {
-        return innerMin.x <= p.x && p.x <= innerMax.x && innerMin.y <= p.y && p.y <= innerMax.y &&
-               innerMin.z <= p.z && p.z <= innerMax.z;
-    };
-    const auto bounded = [](const Vector3& p) {
-        return std::fabs(p.x) <= shortcutLimit && std::fabs(p.y) <= shortcutLimit &&
-               std::fabs(p.z) <= shortcutLimit;
-    };
-    const bool shortcuts = largest <= shortcutLimit;
 
     // Candidate planes at the corner coordinates inside the node, ascending and free of duplicates. Of
     // equal positions the first corner in list order gives the value, which decides the sign of a zero.
+    float* const positions = candidates.data();
     int candidateCount = 0;
     float firstZero = std::numeric_limits<float>::quiet_NaN();
-    int deepCount = 0;
-    int activeCount = 0;
     int i = 0;
     for (const KdListElement* e = m_pool.element(node->reference()); e != nullptr; e = e->next, ++i) {
         const Triangle& triangle = asTriangle(e->primitive);
-        scratchPrimitives[i] = e->primitive;
-        triangle.extent(extentMin[i], extentMax[i], axis);
-        Vector3* const corner = &corners[3 * static_cast<std::size_t>(i)];
-        corner[0] = triangle.a->position;
-        corner[1] = triangle.b->position;
-        corner[2] = triangle.c->position;
-        for (int k = 0; k < 3; ++k) {
-            const float x = corner[k][axis];
+        SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(i)];
+        p.primitive = e->primitive;
+        p.corners[0] = triangle.a->position;
+        p.corners[1] = triangle.b->position;
+        p.corners[2] = triangle.c->position;
+        triangle.extent(p.extentMin, p.extentMax, axis);
+        findSureRange(p, box, axis, boxMagnitude, depth > 0);
+        for (const Vector3& corner : p.corners) {
+            const float x = corner[axis];
             if (!(lo <= x && x <= hi))
                 continue;
-            candidates[static_cast<std::size_t>(candidateCount++)] = x;
+            positions[candidateCount++] = x;
             if (x == 0.0f && std::isnan(firstZero))
                 firstZero = x;
         }
-        // A shallow primitive is active at every candidate.
-        if (shortcuts && inside(corner[0]) && inside(corner[1]) && bounded(corner[2])) {
-            byWindowStart[deepCount] = i;
-            byWindowEnd[deepCount++] = i;
-        } else {
-            activeSlot[i] = activeCount;
-            active[activeCount++] = i;
-        }
     }
-    float* const positions = candidates.data();
     std::sort(positions, positions + candidateCount);
     candidateCount = static_cast<int>(std::unique(positions, positions + candidateCount) - positions);
     if (!std::isnan(firstZero))
         *std::lower_bound(positions, positions + candidateCount, 0.0f) = firstZero;
+
+    // A primitive counts left at a candidate when its extent begins at or below it, reaches the node and
+    // it overlaps the left box, or when it has missed the right box of an earlier candidate: from then on
+    // it is left of every higher candidate untested. It counts right when it has not, its extent ends at
+    // or above the candidate, reaches the node and it overlaps the right box. Within its sure range
+    // that comes without a test; the primitive is tested for the left box only at candidates from its
+    // extent's beginning to leftSure, and for the right box only from rightSure to its extent's end,
+    // which for most primitives are a few candidates at the ends of their extents. Windows open and
+    // close at candidate indices: events 4k + kind, bucketed by index.
+    enum : std::int32_t { leftOpens, leftCloses, rightOpens, rightCloses };
+    std::int32_t* const start = eventStart.data();
+    std::fill(start, start + candidateCount + 3, 0);
+    for (int k = 0; k < count; ++k) {
+        SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+        p.at[leftOpens] = firstWhere(positions, candidateCount, [&](float x) { return p.extentMin <= x; });
+        p.at[leftCloses] =
+            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.leftSure <= x; })
+                   : candidateCount;
+        p.at[rightOpens] =
+            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.rightSure < x; }) : 0;
+        p.at[rightCloses] =
+            firstWhere(positions, candidateCount, [&](float x) { return !(x <= p.extentMax); });
+        p.leftSlot = -1;
+        p.rightSlot = -1;
+        p.stillRight = true;
+        for (const std::int32_t index : p.at)
+            ++start[index + 2];
+    }
+    for (int j = 2; j < candidateCount + 3; ++j)
+        start[j] += start[j - 1];
+    for (int k = 0; k < count; ++k) {
+        for (std::int32_t kind = 0; kind < 4; ++kind)
+            events[static_cast<std::size_t>(
+                start[splitPrimitives[static_cast<std::size_t>(k)].at[kind] + 1]++)] = 4 * k + kind;
+    }
+
+    const auto join = [&](std::vector<std::int32_t>& list, int& size, std::int32_t& slot, std::int32_t k) {
+        if (slot < 0) {
+            slot = size;
+            list[static_cast<std::size_t>(size++)] = k;
+        }
+    };
+    const auto leave = [&](std::vector<std::int32_t>& list, int& size, std::int32_t SplitPrimitive::*slot,
+                           std::int32_t k) {
+        const std::int32_t at = splitPrimitives[static_cast<std::size_t>(k)].*slot;
+        if (at >= 0) {
+            const std::int32_t last = list[static_cast<std::size_t>(--size)];
+            list[static_cast<std::size_t>(at)] = last;
+            splitPrimitives[static_cast<std::size_t>(last)].*slot = at;
+            splitPrimitives[static_cast<std::size_t>(k)].*slot = -1;
+        }
+    };
 
     // Surface area heuristic: a split costs 0.3 plus the primitives of each side weighted by the chance
     // that a ray through the node also passes that side, the ratio of surface areas.
@@ -192,40 +345,33 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     float bestPosition = 0.0f;
     Box bestLeft{};
     Box bestRight{};
-    //
-    // A primitive counts left at a candidate when its extent begins at or below it, it reaches the node
-    // and it overlaps the left box, or when it has missed an earlier candidate's right box: from then on
-    // it is left of every higher candidate untested. It counts right when its extent ends at or above the
-    // candidate, it reaches the node and it overlaps the right box. A deep primitive's window is its
-    // extent widened by the margin: below it the primitive counts right only, above it left only, and
-    // only inside it are its tests run. The active primitives are those tested at the current candidate.
-    std::sort(byWindowStart.begin(), byWindowStart.begin() + deepCount,
-              [&](std::int32_t x, std::int32_t y) { return extentMin[x] < extentMin[y]; });
-    std::sort(byWindowEnd.begin(), byWindowEnd.begin() + deepCount,
-              [&](std::int32_t x, std::int32_t y) { return extentMax[x] < extentMax[y]; });
-    const auto retire = [&](std::int32_t k) {
-        const std::int32_t last = active[--activeCount];
-        active[activeSlot[k]] = last;
-        activeSlot[last] = activeSlot[k];
-        activeSlot[k] = -1;
-    };
-    int opened = 0;
-    int closed = 0;
-    int leftForGood = 0;
+    int leftCertain = 0;      // primitives left of the candidate without a test
+    int rightCertain = count; // and right of it, less those whose right window has opened
+    int leftSize = 0;
+    int rightSize = 0;
     for (int j = 0; j < candidateCount; ++j) {
-        const float position = positions[j];
-        for (; opened < deepCount && extentMin[byWindowStart[opened]] - margin <= position; ++opened) {
-            const std::int32_t k = byWindowStart[opened];
-            activeSlot[k] = activeCount;
-            active[activeCount++] = k;
-        }
-        for (; closed < deepCount && extentMax[byWindowEnd[closed]] + margin < position; ++closed) {
-            const std::int32_t k = byWindowEnd[closed];
-            if (activeSlot[k] >= 0) {
-                retire(k);
-                ++leftForGood;
+        for (int event = start[j]; event < start[j + 1]; ++event) {
+            const std::int32_t k = events[static_cast<std::size_t>(event)] / 4;
+            SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+            switch (events[static_cast<std::size_t>(event)] % 4) {
+            case leftOpens:
+                if (j < p.at[leftCloses])
+                    join(leftActive, leftSize, p.leftSlot, k);
+                break;
+            case leftCloses:
+                ++leftCertain;
+                leave(leftActive, leftSize, &SplitPrimitive::leftSlot, k);
+                break;
+            case rightOpens:
+                --rightCertain;
+                if (j < p.at[rightCloses])
+                    join(rightActive, rightSize, p.rightSlot, k);
+                break;
+            default:
+                leave(rightActive, rightSize, &SplitPrimitive::rightSlot, k);
             }
         }
+        const float position = positions[j];
         Box left = box;
         left.size[axis] = position - lo;
         Box right = box;
@@ -235,23 +381,28 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
         const Vector3 leftCentre = left.min + leftHalf;
         const Vector3 rightHalf = right.size * 0.5f;
         const Vector3 rightCentre = right.min + rightHalf;
-        // The left count reads whether a primitive had missed a right box before this candidate's tests.
-        int leftCount = leftForGood;
-        int rightCount = deepCount - opened;
-        for (int w = 0; w < activeCount;) {
-            const std::int32_t k = active[w];
-            const Vector3* const corner = &corners[3 * static_cast<std::size_t>(k)];
-            if (extentMin[k] <= position && lo <= extentMax[k] &&
-                triangleOverlapsBox(corner[0], corner[1], corner[2], leftCentre, leftHalf))
-                ++leftCount;
-            if (position <= extentMax[k] && hi >= extentMin[k]) {
-                if (!triangleOverlapsBox(corner[0], corner[1], corner[2], rightCentre, rightHalf)) {
-                    retire(k); // its slot now holds a primitive not yet tested at this candidate
-                    ++leftForGood;
-                    continue;
-                }
-                ++rightCount;
+        // The left tests read stillRight as it was before this candidate's right tests.
+        int leftCount = leftCertain;
+        for (int w = 0; w < leftSize; ++w) {
+            const SplitPrimitive& p =
+                splitPrimitives[static_cast<std::size_t>(leftActive[static_cast<std::size_t>(w)])];
+            leftCount += !p.stillRight || (p.extentMin <= position && lo <= p.extentMax &&
+                                           overlaps(p, leftCentre, leftHalf, axis));
+        }
+        int rightCount = rightCertain;
+        for (int w = 0; w < rightSize;) {
+            const std::int32_t k = rightActive[static_cast<std::size_t>(w)];
+            SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+            if (hi >= p.extentMin && !overlaps(p, rightCentre, rightHalf, axis)) {
+                // Left of every later candidate: tested no more for the right box, and counted left
+                // without a test below its sure range too.
+                p.stillRight = false;
+                leave(rightActive, rightSize, &SplitPrimitive::rightSlot, k);
+                if (j + 1 < p.at[leftCloses])
+                    join(leftActive, leftSize, p.leftSlot, k);
+                continue; // its place now holds one not yet tested at this candidate
             }
+            rightCount += hi >= p.extentMin;
             ++w;
         }
         const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(rightCount) +
@@ -275,20 +426,25 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     KdNode* const rightChild = leftChild + 1;
 
     // A primitive that straddles the plane, or lies in it, goes to both children.
+    const Vector3 bestLeftHalf = bestLeft.size * 0.5f;
+    const Vector3 bestLeftCentre = bestLeft.min + bestLeftHalf;
+    const Vector3 bestRightHalf = bestRight.size * 0.5f;
+    const Vector3 bestRightCentre = bestRight.min + bestRightHalf;
     int leftCount = 0;
     int rightCount = 0;
     for (int k = 0; k < count; ++k) {
-        const Primitive* p = scratchPrimitives[k];
-        const Triangle& triangle = asTriangle(p);
-        if (bestPosition >= extentMin[k] && lo <= extentMax[k] && triangle.overlapsBox(bestLeft)) {
+        const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+        if ((p.sure && bestPosition >= p.leftSure) || (bestPosition >= p.extentMin && lo <= p.extentMax &&
+                                                       overlaps(p, bestLeftCentre, bestLeftHalf, axis))) {
             KdListElement* element = m_pool.takeElement();
-            element->primitive = p;
+            element->primitive = p.primitive;
             pushFront(m_pool, leftChild, element);
             ++leftCount;
         }
-        if (hi >= extentMin[k] && bestPosition <= extentMax[k] && triangle.overlapsBox(bestRight)) {
+        if ((p.sure && bestPosition <= p.rightSure) || (hi >= p.extentMin && bestPosition <= p.extentMax &&
+                                                        overlaps(p, bestRightCentre, bestRightHalf, axis))) {
             KdListElement* element = m_pool.takeElement();
-            element->primitive = p;
+            element->primitive = p.primitive;
             pushFront(m_pool, rightChild, element);
             ++rightCount;
         }
