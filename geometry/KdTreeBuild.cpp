@@ -118,18 +118,20 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
     if (shortEdge && !p.flat)
         return;
 
+    // The corners first: mostly the whole triangle is inside and the clipping would keep it.
     Vector3 polygons[2][7] = {{p.corners[0], p.corners[1], p.corners[2]}};
     int count = 3;
     int current = 0;
     for (const int other : {(axis + 1) % 3, (axis + 2) % 3}) {
-        if (planar[other] || p.flat)
+        const float bounds[2] = {box.min[other] + 2.0f * margin, box.min[other] + box.size[other] - 2.0f * margin};
+        if (planar[other] || p.flat ||
+            std::all_of(p.corners, p.corners + 3,
+                        [&](const Vector3& corner) { return bounds[0] <= corner[other] && corner[other] <= bounds[1]; }))
             continue;
-        count = clip(polygons[current], count, polygons[1 - current], other, box.min[other] + 2.0f * margin,
-                     1.0f);
-        current = 1 - current;
-        count = clip(polygons[current], count, polygons[1 - current], other,
-                     box.min[other] + box.size[other] - 2.0f * margin, -1.0f);
-        current = 1 - current;
+        for (int side = 0; side < 2; ++side) {
+            count = clip(polygons[current], count, polygons[1 - current], other, bounds[side], side == 0 ? 1.0f : -1.0f);
+            current = 1 - current;
+        }
     }
     if (count == 0)
         return;
@@ -161,10 +163,15 @@ bool overlaps(const SplitPrimitive& p, const Vector3& centre, const Vector3& hal
 }
 
 // The first of the ascending positions[0, count) at which stop(position) holds, count if none; stop
-// must hold from some point on.
-template <typename Stop> std::int32_t firstWhere(const float* positions, int count, Stop stop) {
-    return static_cast<std::int32_t>(
-        std::partition_point(positions, positions + count, [&](float x) { return !stop(x); }) - positions);
+// must hold from some point on. Halving without branches: the steps do not depend on the answers.
+template <typename Stop>
+std::int32_t firstWhere(const float* positions, int count, Stop stop) {
+    if (count == 0)
+        return 0;
+    const float* first = positions;
+    for (int length = count; length > 1; length -= length / 2)
+        first = stop(first[length / 2 - 1]) ? first : first + length / 2;
+    return static_cast<std::int32_t>(first - positions) + (stop(*first) ? 0 : 1);
 }
 
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
