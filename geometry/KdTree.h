@@ -6,6 +6,7 @@
 #include "geometry/TraversalEntry.h"
 #include "geometry/TrianglePacket.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,15 +17,13 @@ namespace Raytracer {
 class KdPool;
 
 // What the build keeps of a primitive of the node being split. When sure, its left box test is certainly
-// true at candidates from leftSure up, its right box test at candidates from rightSure down. A flat
-// triangle lies across the split axis in a node it overlaps.
+// true at candidates from leftSure up, its right box test at candidates from rightSure down.
 struct SplitPrimitive {
     const Primitive* primitive;
     Vector3 corners[3];
     float extentMin; // on the split axis
     float extentMax;
     bool sure;
-    bool flat;
     bool stillRight; // has not missed a right box
     float leftSure;
     float rightSure;
@@ -68,6 +67,12 @@ class KdTree final : public AccelerationStructure {
     std::vector<std::int32_t> eventStart;
     std::vector<std::int32_t> leftActive;
     std::vector<std::int32_t> rightActive;
+    // The overlap tests of the current candidate, run together: the corners coordinate by coordinate
+    // (index 3 * corner + axis), whether for the right box, the primitive and the answers.
+    std::array<std::vector<float>, 9> testCorners;
+    std::vector<std::int32_t> testRight;
+    std::vector<std::int32_t> testPrimitive;
+    std::vector<std::int32_t> testAnswer;
     std::int32_t maxDepth = defaultMaxDepth;
 
     // The last build in the form the queries walk; node 0 is the root. The packets copy the triangles'
