@@ -199,22 +199,25 @@ TEST(KdTree, ShippedSceneTreesAreTheRecordedOnes) {
     EXPECT_EQ(0x01a3a25509ecbce7u, digest());
 }
 
-// Soups that meet the build's exact cases: corners on a few shared coordinates (both zeros and the
-// scene's bounds among them), triangles lying in planes at those coordinates, degenerate ones, large
-// ones crossing many cells and small ones. The digests were recorded with the first, slow build.
+// Soups that meet the build's exact cases: corners on a few shared coordinates (both zeros, the scene's
+// bounds and one step beyond them among them), triangles lying in planes at those coordinates,
+// degenerate ones, large ones crossing many cells and small ones; one soup off the origin, where
+// rounding puts corners on and off the bounds. The digests were recorded with the first, slow build.
 TEST(KdTree, SoupTreesAreTheRecordedOnes) {
     struct Soup {
         unsigned seed;
         int triangles;
         float step;
+        float lift;
         std::uint64_t digest;
     };
-    for (const Soup& soup : {Soup{1, 300, 1.0f, 0x76e637c146a8e0a3u}, Soup{2, 1200, 0.37f, 0xe8c55142a6ae1a50u},
-                              Soup{3, 2500, 0.1f, 0x937b0303d8be6fb2u}}) {
+    for (const Soup& soup :
+         {Soup{1, 300, 1.0f, 0.0f, 0x7fe7ab08cb38b8b4u}, Soup{2, 1200, 0.37f, 0.0f, 0xca987933444599fdu},
+          Soup{3, 2500, 0.1f, 0.0f, 0x98c350e384be4741u}, Soup{4, 1500, 0.1f, 2.3f, 0xca8fbb2e341c3747u}}) {
         std::mt19937 random(soup.seed);
         std::uniform_real_distribution<float> anywhere(-8 * soup.step, 8 * soup.step);
         const auto shared = [&] {
-            const float v = soup.step * static_cast<float>(static_cast<int>(random() % 17) - 8);
+            const float v = soup.step * static_cast<float>(static_cast<int>(random() % 19) - 9);
             return v == 0.0f && random() % 2 == 0 ? -0.0f : v;
         };
         const auto point = [&](bool onShared) {
@@ -222,9 +225,12 @@ TEST(KdTree, SoupTreesAreTheRecordedOnes) {
             const float x = coordinate(), y = coordinate();
             return Vector3(x, y, coordinate());
         };
+        const auto lifted = [&](const Vector3& p) {
+            return soup.lift == 0.0f ? p : p + Vector3(1, 1, 1) * soup.lift;
+        };
         KdPool pool(1000000);
         Scene scene;
-        scene.boundsMin = Vector3(-8, -8, -8) * soup.step;
+        scene.boundsMin = lifted(Vector3(-8, -8, -8) * soup.step);
         scene.boundsSize = Vector3(16, 16, 16) * soup.step;
         for (int i = 0; i < soup.triangles; ++i) {
             const int kind = i % 4;
@@ -238,7 +244,7 @@ TEST(KdTree, SoupTreesAreTheRecordedOnes) {
                 b = a + point(false) * 0.05f;
                 c = a + point(false) * 0.05f;
             }
-            addTriangle(scene, a, b, c);
+            addTriangle(scene, lifted(a), lifted(b), lifted(c));
         }
         KdTree tree(pool);
         tree.build(scene);
