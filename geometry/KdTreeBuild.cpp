@@ -16,7 +16,7 @@ namespace Raytracer {
 namespace {
 
 // Every primitive of this system is a Triangle; calling it through the final class lets the compiler
-// skip the virtual dispatch in the quadratic counting loop.
+// skip the virtual dispatch for every primitive of every node.
 const Triangle& asTriangle(const Primitive* primitive) {
     return *static_cast<const Triangle*>(primitive);
 }
@@ -153,6 +153,8 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
     }
 }
 
+// Lanes of the widest vector the overlap loop runs in. A batch is padded to whole vectors so that a
+// short one takes the vector path too.
 constexpr int widestVector = 8;
 
 // answers[i]: whether triangle i of corners (coordinate by coordinate, index 3 * corner + axis) overlaps
@@ -501,20 +503,21 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     KdNode* const leftChild = m_pool.takePair();
     KdNode* const rightChild = leftChild + 1;
 
-    // A primitive that straddles the plane, or lies in it, goes to both children.
+    // A primitive that straddles the plane, or lies in it, goes to both children; within its sure range
+    // without a test.
     int leftCount = 0;
     int rightCount = 0;
     for (int k = 0; k < count; ++k) {
         const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-        if ((p.sure && bestPosition >= p.leftSure) ||
-            (bestPosition >= p.extentMin && lo <= p.extentMax && p.primitive->overlapsBox(bestLeft))) {
+        if ((p.sure && bestPosition >= p.leftSure) || (bestPosition >= p.extentMin && lo <= p.extentMax &&
+                                                       asTriangle(p.primitive).overlapsBox(bestLeft))) {
             KdListElement* element = m_pool.takeElement();
             element->primitive = p.primitive;
             pushFront(m_pool, leftChild, element);
             ++leftCount;
         }
-        if ((p.sure && bestPosition <= p.rightSure) ||
-            (hi >= p.extentMin && bestPosition <= p.extentMax && p.primitive->overlapsBox(bestRight))) {
+        if ((p.sure && bestPosition <= p.rightSure) || (hi >= p.extentMin && bestPosition <= p.extentMax &&
+                                                        asTriangle(p.primitive).overlapsBox(bestRight))) {
             KdListElement* element = m_pool.takeElement();
             element->primitive = p.primitive;
             pushFront(m_pool, rightChild, element);
