@@ -239,7 +239,7 @@ void KdTree::build(Scene& scene) {
     }
 
     const auto n = static_cast<std::size_t>(count);
-    if (n > splitPrimitives.size()) {
+    if (eventStart.empty() || n > splitPrimitives.size()) {
         splitPrimitives.resize(n);
         candidates.resize(3 * n);
         events.resize(4 * n);

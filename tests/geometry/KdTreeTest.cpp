@@ -53,8 +53,8 @@ void checkNode(const KdTree& tree, const KdNode* node, const Box& box, int depth
     ASSERT_EQ(in, listed) << "depth " << depth;
 }
 
-// Soups of small triangles, a few deep enough for a depth bound of 1 to stop them. One tree for all, so
-// that a later, bigger build must grow its scratch.
+// Soups of small triangles, a few deep enough for a depth bound of 1 to stop them, after an empty one.
+// One tree for all, so that the first build finds no scratch and a later, bigger one must grow it.
 TEST(KdTree, BuildListsEveryOverlappingPrimitiveInItsLeaves) {
     KdPool pool(400000);
     KdTree tree(pool);
@@ -62,8 +62,8 @@ TEST(KdTree, BuildListsEveryOverlappingPrimitiveInItsLeaves) {
     const auto integer = [&](float n) { return static_cast<float>(random() % static_cast<unsigned>(n + 1)); };
     const auto point = [&](const Vector3& n) { return Vector3(integer(n.x), integer(n.y), integer(n.z)); };
     const Vector3 grids[] = {{32, 32, 32}, {40, 16, 24}, {8, 30, 30}};
-    for (int build = 0; build < 18; ++build) {
-        const int count = std::array{2, 3, 40, 150, 7, 60}[build / 3];
+    for (int build = 0; build < 21; ++build) {
+        const int count = std::array{0, 2, 3, 40, 150, 7, 60}[build / 3];
         const Vector3 d = Vector3(1, 1, 1) * std::array{1.0f, 3.0f, 8.0f}[build % 3]; // the spread
         Scene scene;
         scene.boundsSize = grids[build % 3];
