@@ -207,8 +207,7 @@ TEST(KdTree, SoupTreesAreTheRecordedOnes) {
     struct Soup {
         unsigned seed;
         int triangles;
-        float step;
-        float lift;
+        float step, lift;
         std::uint64_t digest;
     };
     for (const Soup& soup :
