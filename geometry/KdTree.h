@@ -18,12 +18,20 @@ class KdPool;
 class InstancePlacement;
 class Triangle;
 
-// A split plane candidate of the node being split.
-struct SplitCandidate {
-    float position = 0.0f;
-    std::int32_t leftCount = 0;
-    std::int32_t rightCount = 0;
-    SplitCandidate* next = nullptr;
+// What the build keeps of a primitive of the node being split. When sure, its left box test is certainly
+// true at candidates from leftSure up, its right box test at candidates from rightSure down.
+struct SplitPrimitive {
+    const Primitive* primitive;
+    Vector3 corners[3];
+    float extentMin; // on the split axis
+    float extentMax;
+    bool sure;
+    bool stillRight; // has not missed a right box
+    float leftSure;
+    float rightSure;
+    std::int32_t at[4];     // the candidate indices where its left and right windows open and close
+    std::int32_t leftSlot;  // index in leftActive, -1 when not there
+    std::int32_t rightSlot; // index in rightActive, -1 when not there
 };
 
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
@@ -51,23 +59,22 @@ class KdTree final : public AccelerationStructure {
     KdPool& pool() const { return m_pool; }
     const SceneGeometry* scene() const { return m_scene; }
 
-    std::unique_ptr<KdNode> root;         // not from the pool
-    SplitCandidate* candidates = nullptr; // the current node's candidates, ascending, no duplicates
-    SplitCandidate* freeCandidates = nullptr;
-    std::vector<SplitCandidate> candidateStore;
-    std::vector<std::uint8_t> stillRight; // per primitive of the node being split
-    std::vector<float> extentMin;
-    std::vector<float> extentMax;
-    std::vector<const Primitive*> scratchPrimitives;
-    // The node's primitives by lowest and by highest extent on the split axis, their corners in those
-    // orders (one array per corner and axis, index 3 * corner + axis) for the vectorised overlap test,
-    // and its answers for a candidate's left and right box.
-    std::vector<std::int32_t> byMin;
-    std::vector<std::int32_t> byMax;
-    std::array<std::vector<float>, 9> cornersByMin;
-    std::array<std::vector<float>, 9> cornersByMax;
-    std::vector<std::uint8_t> overlapsLeft;
-    std::vector<std::uint8_t> overlapsRight;
+    std::unique_ptr<KdNode> root; // not from the pool
+    // Scratch of the node being split, kept for every node and build: its primitives, the candidate
+    // positions, the primitives each candidate index opens or closes a window of (events, bucketed by
+    // index from eventStart), and those tested at the current candidate for the left and the right box.
+    std::vector<SplitPrimitive> splitPrimitives;
+    std::vector<float> candidates;
+    std::vector<std::int32_t> events;
+    std::vector<std::int32_t> eventStart;
+    std::vector<std::int32_t> leftActive;
+    std::vector<std::int32_t> rightActive;
+    // The overlap tests of the current candidate, run together: the corners coordinate by coordinate
+    // (index 3 * corner + axis), whether for the right box, the primitive and the answers.
+    std::array<std::vector<float>, 9> testCorners;
+    std::vector<std::int32_t> testRight;
+    std::vector<std::int32_t> testPrimitive;
+    std::vector<std::int32_t> testAnswer;
     std::int32_t maxDepth = defaultMaxDepth;
 
     // The last build in the form the queries walk; node 0 is the root. The packets copy the triangles'

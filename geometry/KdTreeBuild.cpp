@@ -6,6 +6,7 @@
 #include "geometry/Vertex.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -15,7 +16,7 @@ namespace Raytracer {
 namespace {
 
 // Every primitive of this system is a Triangle; calling it through the final class lets the compiler
-// skip the virtual dispatch in the quadratic counting loop.
+// skip the virtual dispatch for every primitive of every node.
 const Triangle& asTriangle(const Primitive* primitive) {
     return *static_cast<const Triangle*>(primitive);
 }
@@ -25,12 +26,144 @@ float halfArea(const Vector3& s) {
     return (s.y + s.z) * s.x + s.y * s.z;
 }
 
-// out[i]: whether triangle i of corners overlaps box, for i in [first, end). Every lane computes
-// exactly what the scalar test would, so the tree is the same on every processor.
-[[gnu::always_inline]] inline void overlapsBoxRun(const std::array<std::vector<float>, 9>& corners, int first, int end,
-                                                  const Box& box, std::uint8_t* out) {
-    const Vector3 h = box.size * 0.5f;
-    const Vector3 centre = box.min + h;
+// A point of a triangle that lies inside a box by the margin on every axis makes the float overlap test
+// answer true. The face axes read the corners' coordinates, between which the point's lie. Elsewhere
+// the test's translated corners, edges, normal and projections are off by some units in the last place
+// of the largest magnitude involved, under 2^-19 of it, and the margin keeps every projection of the
+// point inside the box's by 2^-16 of it. That holds but where the float normal leaves the triangle's
+// plane by more: on slivers, whose normal is small against the cube of their edges (a sure range needs
+// spread^3 + spreadShare * magnitude^2 * spread at most magnitude * |normal|, spread being the longest
+// edge coordinate plus the margin, a factor of 16 above the rounding), and where products round into
+// subnormals or overflow (magnitudes outside [2^-20, 2^32], edge coordinates other than zero below 2^-20
+// of the magnitude). Such triangles get no sure range.
+constexpr float marginShare = 0x1p-16f;
+constexpr float minMagnitude = 0x1p-20f;
+constexpr float maxMagnitude = 0x1p32f;
+constexpr float shortEdgeShare = 0x1p-20f;
+constexpr float spreadShare = 0x1p-12f;
+constexpr float infinity = std::numeric_limits<float>::infinity();
+
+// Raises magnitude to |v|, to infinity for good when v is not a number.
+void widen(float& magnitude, float v) {
+    if (!(std::fabs(v) <= magnitude))
+        magnitude = std::isnan(v) ? infinity : std::fabs(v);
+}
+
+// Keeps the part of the convex polygon in[0, count) where side * (p[axis] - bound) >= 0; returns the
+// corner count of the part, written to out.
+int clip(const Vector3* in, int count, Vector3* out, int axis, float bound, float side) {
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        const Vector3& p = in[i];
+        const Vector3& q = in[(i + 1) % count];
+        const float dp = side * (p[axis] - bound);
+        const float dq = side * (q[axis] - bound);
+        if (dp >= 0.0f)
+            out[kept++] = p;
+        if ((dp >= 0.0f) != (dq >= 0.0f)) {
+            out[kept] = p + (q - p) * (dp / (dp - dq));
+            out[kept++][axis] = bound;
+        }
+    }
+    return kept;
+}
+
+// The sure range: the split-axis span of the triangle's points inside the node by twice the margin,
+// narrowed by twice the margin, so that a box that reaches past one of its ends holds a point of the
+// triangle by the margin. A triangle that lies in a plane across an axis needs no margin on it if that
+// is not the split axis, where every candidate box has the node's bounds: the test's terms on it are
+// those of the node's test, which passed (the node's primitives are those that overlap its box; at the
+// root it is run). Its normal lies along that axis, so neither the plane test nor the edge axes that mix
+// that axis with another can separate where the face test on it does not: by monotonic rounding, their
+// projections are the face test's coordinate scaled by an edge coordinate. Across the split axis, only
+// the face test on that axis remains, so the margin is needed there alone.
+void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
+    p.sure = false;
+    float magnitude = boxMagnitude;
+    for (const Vector3& corner : p.corners) {
+        widen(magnitude, corner.x);
+        widen(magnitude, corner.y);
+        widen(magnitude, corner.z);
+    }
+    if (!(minMagnitude <= magnitude && magnitude <= maxMagnitude))
+        return;
+    const float margin = magnitude * marginShare;
+    const Vector3 edges[3] = {p.corners[1] - p.corners[0], p.corners[2] - p.corners[1],
+                              p.corners[0] - p.corners[2]};
+    float longest = 0.0f;
+    bool shortEdge = false;
+    for (const Vector3& edge : edges) {
+        for (int i = 0; i < 3; ++i) {
+            const float length = std::fabs(edge[i]);
+            shortEdge |= length != 0.0f && length < magnitude * shortEdgeShare;
+            longest = std::max(longest, length);
+        }
+    }
+    bool planar[3];
+    for (int i = 0; i < 3; ++i)
+        planar[i] = edges[0][i] == 0.0f && edges[1][i] == 0.0f;
+    if (planar[0] || planar[1] || planar[2]) {
+        const Vector3 half = box.size * 0.5f;
+        if (!inChild && !triangleOverlapsBox(p.corners[0], p.corners[1], p.corners[2], box.min + half, half))
+            return;
+    } else {
+        const Vector3 normal = cross(edges[0], edges[1]);
+        const float spread = longest + margin;
+        if (!(spread * spread * spread + spreadShare * magnitude * magnitude * spread <=
+              magnitude * (std::fabs(normal.x) + std::fabs(normal.y) + std::fabs(normal.z))))
+            return;
+    }
+    if (shortEdge && !planar[axis])
+        return;
+
+    // The corners first: mostly the whole triangle is inside and the clipping would keep it.
+    Vector3 polygons[2][7] = {{p.corners[0], p.corners[1], p.corners[2]}};
+    int count = 3;
+    int current = 0;
+    for (const int other : {(axis + 1) % 3, (axis + 2) % 3}) {
+        const float bounds[2] = {box.min[other] + 2.0f * margin,
+                                 box.min[other] + box.size[other] - 2.0f * margin};
+        if (planar[other] || planar[axis] ||
+            std::all_of(p.corners, p.corners + 3, [&](const Vector3& corner) {
+                return bounds[0] <= corner[other] && corner[other] <= bounds[1];
+            }))
+            continue;
+        for (int side = 0; side < 2; ++side) {
+            count = clip(polygons[current], count, polygons[1 - current], other, bounds[side],
+                         side == 0 ? 1.0f : -1.0f);
+            current = 1 - current;
+        }
+    }
+    if (count == 0)
+        return;
+    float low = box.min[axis] + 2.0f * margin;
+    float high = box.min[axis] + box.size[axis] - 2.0f * margin;
+    float polygonLow = infinity;
+    float polygonHigh = -infinity;
+    for (int i = 0; i < count; ++i) {
+        polygonLow = std::min(polygonLow, polygons[current][i][axis]);
+        polygonHigh = std::max(polygonHigh, polygons[current][i][axis]);
+    }
+    low = std::max(low, polygonLow);
+    high = std::min(high, polygonHigh);
+    if (low <= high) {
+        p.sure = true;
+        p.leftSure = low + 2.0f * margin;
+        p.rightSure = high - 2.0f * margin;
+    }
+}
+
+// Lanes of the widest vector the overlap loop runs in. A batch is padded to whole vectors so that a
+// short one takes the vector path too.
+constexpr int widestVector = 8;
+
+// answers[i]: whether triangle i of corners (coordinate by coordinate, index 3 * corner + axis) overlaps
+// box 0 or, where right[i], box 1, for i in [0, count), count a whole number of vectors. Every lane
+// computes exactly what the scalar test would, so the tree is the same on every processor.
+[[gnu::always_inline]] inline void overlapsRun(const std::array<std::vector<float>, 9>& corners,
+                                               const std::int32_t* right, int count,
+                                               const Vector3 (&centre)[2], const Vector3 (&half)[2],
+                                               std::int32_t* answers) {
     const float* ax = corners[0].data();
     const float* ay = corners[1].data();
     const float* az = corners[2].data();
@@ -40,40 +173,50 @@ float halfArea(const Vector3& s) {
     const float* cx = corners[6].data();
     const float* cy = corners[7].data();
     const float* cz = corners[8].data();
-    for (int i = first; i < end; ++i) {
-        out[i] = triangleOverlapsBox({ax[i], ay[i], az[i]}, {bx[i], by[i], bz[i]}, {cx[i], cy[i], cz[i]}, centre, h);
+    // Copied out, so that a lane's choice of box is a select rather than a load.
+    const Vector3 lc = centre[0], rc = centre[1], lh = half[0], rh = half[1];
+    for (int i = 0; i < count; ++i) {
+        const bool r = right[i] != 0;
+        const Vector3 c(r ? rc.x : lc.x, r ? rc.y : lc.y, r ? rc.z : lc.z);
+        const Vector3 h(r ? rh.x : lh.x, r ? rh.y : lh.y, r ? rh.z : lh.z);
+        answers[i] =
+            triangleOverlapsBox({ax[i], ay[i], az[i]}, {bx[i], by[i], bz[i]}, {cx[i], cy[i], cz[i]}, c, h);
     }
 }
 
 // The same loop compiled twice, eight triangles at a time with AVX2 and four with the SSE2 every
 // x86-64 has, chosen once by what the processor supports. Chosen by hand rather than by an ifunc
 // resolver, which runs before the sanitizers' runtimes are ready.
-[[gnu::target("avx2")]] void overlapsBoxAvx2(const std::array<std::vector<float>, 9>& corners, int first, int end,
-                                             const Box& box, std::uint8_t* out) {
-    overlapsBoxRun(corners, first, end, box, out);
+[[gnu::target("avx2")]] void overlapsAvx2(const std::array<std::vector<float>, 9>& corners,
+                                          const std::int32_t* right, int count, const Vector3 (&centre)[2],
+                                          const Vector3 (&half)[2], std::int32_t* answers) {
+    overlapsRun(corners, right, count, centre, half, answers);
 }
 
-void overlapsBoxBaseline(const std::array<std::vector<float>, 9>& corners, int first, int end, const Box& box,
-                         std::uint8_t* out) {
-    overlapsBoxRun(corners, first, end, box, out);
+void overlapsBaseline(const std::array<std::vector<float>, 9>& corners, const std::int32_t* right, int count,
+                      const Vector3 (&centre)[2], const Vector3 (&half)[2], std::int32_t* answers) {
+    overlapsRun(corners, right, count, centre, half, answers);
 }
 
-void overlapsBoxAll(const std::array<std::vector<float>, 9>& corners, int first, int end, const Box& box,
-                    std::uint8_t* out) {
+void overlapsAll(const std::array<std::vector<float>, 9>& corners, const std::int32_t* right, int count,
+                 const Vector3 (&centre)[2], const Vector3 (&half)[2], std::int32_t* answers) {
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2) {
-        overlapsBoxAvx2(corners, first, end, box, out);
+        overlapsAvx2(corners, right, count, centre, half, answers);
     } else {
-        overlapsBoxBaseline(corners, first, end, box, out);
+        overlapsBaseline(corners, right, count, centre, half, answers);
     }
 }
 
-// Orders for std::sort that are strict weak orders also with NaN, which goes last and first.
-bool lessNanLast(float a, float b) {
-    return !std::isnan(a) && (std::isnan(b) || a < b);
-}
-bool lessNanFirst(float a, float b) {
-    return !std::isnan(b) && (std::isnan(a) || a < b);
+// The first of the ascending positions[0, count) at which stop(position) holds, count if none; stop
+// must hold from some point on. Halving without branches: the steps do not depend on the answers.
+template <typename Stop> std::int32_t firstWhere(const float* positions, int count, Stop stop) {
+    if (count == 0)
+        return 0;
+    const float* first = positions;
+    for (int length = count; length > 1; length -= length / 2)
+        first = stop(first[length / 2 - 1]) ? first : first + length / 2;
+    return static_cast<std::int32_t>(first - positions) + (stop(*first) ? 0 : 1);
 }
 
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
@@ -95,32 +238,20 @@ void KdTree::build(SceneGeometry& scene) {
         pushFront(m_pool, root.get(), element);
     }
 
-    // A node of n triangles has at most 3n distinct corner coordinates on its axis, and an insertion
-    // takes its entry before it finds a duplicate, so 3N + 1 entries must be free: 3N + 8 leave 3N + 7
-    // usable, the last entry is never linked.
     const auto n = static_cast<std::size_t>(count);
-    if (candidateStore.empty() || n > scratchPrimitives.size()) {
-        candidateStore.assign(3 * n + 8, SplitCandidate{});
-        stillRight.assign(n, 0);
-        extentMin.assign(n, 0.0f);
-        extentMax.assign(n, 0.0f);
-        scratchPrimitives.assign(n, nullptr);
-        byMin.assign(n, 0);
-        byMax.assign(n, 0);
-        for (std::vector<float>& coordinates : cornersByMin)
-            coordinates.assign(n, 0.0f);
-        for (std::vector<float>& coordinates : cornersByMax)
-            coordinates.assign(n, 0.0f);
-        overlapsLeft.assign(n, 0);
-        overlapsRight.assign(n, 0);
+    if (eventStart.empty() || n > splitPrimitives.size()) {
+        splitPrimitives.resize(n);
+        candidates.resize(3 * n);
+        events.resize(4 * n);
+        eventStart.resize(3 * n + 3);
+        leftActive.resize(n);
+        rightActive.resize(n);
+        for (std::vector<float>& coordinates : testCorners)
+            coordinates.resize(2 * n + widestVector);
+        testRight.resize(2 * n + widestVector);
+        testPrimitive.resize(2 * n + widestVector);
+        testAnswer.resize(2 * n + widestVector);
     }
-    const std::size_t usable = candidateStore.size() - 1;
-    for (std::size_t i = 0; i + 1 < usable; ++i)
-        candidateStore[i].next = &candidateStore[i + 1];
-    candidateStore[usable - 1].next = nullptr;
-    freeCandidates = &candidateStore[0];
-    candidates = nullptr;
-
     subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, count);
     flatten();
 }
@@ -243,16 +374,6 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
 }
 
 void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
-    // The previous node's candidates go back whole, so the full store is free for this node.
-    if (candidates != nullptr) {
-        SplitCandidate* last = candidates;
-        while (last->next != nullptr)
-            last = last->next;
-        last->next = freeCandidates;
-        freeCandidates = candidates;
-        candidates = nullptr;
-    }
-
     const Vector3& s = box.size;
     int axis = 2;
     if (s.x >= s.y && s.x >= s.z)
@@ -263,47 +384,92 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
 
     const float lo = box.min[axis];
     const float hi = lo + box.size[axis];
+    float boxMagnitude = 0.0f;
+    for (int i = 0; i < 3; ++i) {
+        widen(boxMagnitude, box.min[i]);
+        widen(boxMagnitude, box.min[i] + box.size[i]);
+    }
 
-    // Candidate planes at the corner coordinates inside the node, kept sorted and free of duplicates.
+    // Candidate planes at the corner coordinates inside the node, ascending and free of duplicates. Of
+    // equal positions the first corner in list order gives the value, which decides the sign of a zero.
+    float* const positions = candidates.data();
+    int candidateCount = 0;
+    float firstZero = std::numeric_limits<float>::quiet_NaN();
     int i = 0;
     for (const KdListElement* e = m_pool.element(node->reference()); e != nullptr; e = e->next, ++i) {
         const Triangle& triangle = asTriangle(e->primitive);
-        scratchPrimitives[i] = e->primitive;
-        stillRight[i] = 1;
-        triangle.extent(extentMin[i], extentMax[i], axis);
-        const Vertex* const corners[3] = {triangle.a, triangle.b, triangle.c};
-        for (const Vertex* corner : corners) {
-            const float x = corner->position[axis];
+        SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(i)];
+        p.primitive = e->primitive;
+        p.corners[0] = triangle.a->position;
+        p.corners[1] = triangle.b->position;
+        p.corners[2] = triangle.c->position;
+        triangle.extent(p.extentMin, p.extentMax, axis);
+        findSureRange(p, box, axis, boxMagnitude, depth > 0);
+        for (const Vector3& corner : p.corners) {
+            const float x = corner[axis];
             if (!(lo <= x && x <= hi))
                 continue;
-            SplitCandidate* entry = freeCandidates;
-            freeCandidates = entry->next;
-            entry->position = x;
-            entry->leftCount = 0;
-            entry->rightCount = 0;
-            if (candidates == nullptr) {
-                entry->next = nullptr;
-                candidates = entry;
-            } else if (x < candidates->position) {
-                entry->next = candidates;
-                candidates = entry;
-            } else if (x == candidates->position) {
-                entry->next = freeCandidates;
-                freeCandidates = entry;
-            } else {
-                SplitCandidate* before = candidates;
-                while (before->next != nullptr && before->next->position < x)
-                    before = before->next;
-                if (before->next != nullptr && before->next->position == x) {
-                    entry->next = freeCandidates;
-                    freeCandidates = entry;
-                } else {
-                    entry->next = before->next;
-                    before->next = entry;
-                }
-            }
+            positions[candidateCount++] = x;
+            if (x == 0.0f && std::isnan(firstZero))
+                firstZero = x;
         }
     }
+    std::sort(positions, positions + candidateCount);
+    candidateCount = static_cast<int>(std::unique(positions, positions + candidateCount) - positions);
+    if (!std::isnan(firstZero))
+        *std::lower_bound(positions, positions + candidateCount, 0.0f) = firstZero;
+
+    // A primitive counts left at a candidate when its extent begins at or below it, reaches the node and
+    // it overlaps the left box, or when it has missed the right box of an earlier candidate: from then on
+    // it is left of every higher candidate untested. It counts right when it has not, its extent ends at
+    // or above the candidate, reaches the node and it overlaps the right box. Within its sure range
+    // that comes without a test; the primitive is tested for the left box only at candidates from its
+    // extent's beginning to leftSure, and for the right box only from rightSure to its extent's end,
+    // which for most primitives are a few candidates at the ends of their extents. Windows open and
+    // close at candidate indices: events 4k + kind, bucketed by index.
+    enum : std::int32_t { leftOpens, leftCloses, rightOpens, rightCloses };
+    std::int32_t* const start = eventStart.data();
+    std::fill(start, start + candidateCount + 3, 0);
+    for (int k = 0; k < count; ++k) {
+        SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+        p.at[leftOpens] = firstWhere(positions, candidateCount, [&](float x) { return p.extentMin <= x; });
+        p.at[leftCloses] =
+            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.leftSure <= x; })
+                   : candidateCount;
+        p.at[rightOpens] =
+            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.rightSure < x; }) : 0;
+        p.at[rightCloses] =
+            firstWhere(positions, candidateCount, [&](float x) { return !(x <= p.extentMax); });
+        p.leftSlot = -1;
+        p.rightSlot = -1;
+        p.stillRight = true;
+        for (const std::int32_t index : p.at)
+            ++start[index + 2];
+    }
+    for (int j = 2; j < candidateCount + 3; ++j)
+        start[j] += start[j - 1];
+    for (int k = 0; k < count; ++k) {
+        for (std::int32_t kind = 0; kind < 4; ++kind)
+            events[static_cast<std::size_t>(
+                start[splitPrimitives[static_cast<std::size_t>(k)].at[kind] + 1]++)] = 4 * k + kind;
+    }
+
+    const auto join = [&](std::vector<std::int32_t>& list, int& size, std::int32_t& slot, std::int32_t k) {
+        if (slot < 0) {
+            slot = size;
+            list[static_cast<std::size_t>(size++)] = k;
+        }
+    };
+    const auto leave = [&](std::vector<std::int32_t>& list, int& size, std::int32_t SplitPrimitive::*slot,
+                           std::int32_t k) {
+        const std::int32_t at = splitPrimitives[static_cast<std::size_t>(k)].*slot;
+        if (at >= 0) {
+            const std::int32_t last = list[static_cast<std::size_t>(--size)];
+            list[static_cast<std::size_t>(at)] = last;
+            splitPrimitives[static_cast<std::size_t>(last)].*slot = at;
+            splitPrimitives[static_cast<std::size_t>(k)].*slot = -1;
+        }
+    };
 
     // Surface area heuristic: a split costs 0.3 plus the primitives of each side weighted by the chance
     // that a ray through the node also passes that side, the ratio of surface areas.
@@ -312,69 +478,89 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     float bestPosition = 0.0f;
     Box bestLeft{};
     Box bestRight{};
-    //
-    // A primitive is tested against a candidate's left box only when its extent begins at or below the
-    // candidate, and against the right box only when its extent ends at or above it. Sorted by those
-    // ends, both sets are runs that move up with the ascending candidates, and the overlap tests run
-    // over each run at once.
-    for (int k = 0; k < count; ++k) {
-        byMin[k] = k;
-        byMax[k] = k;
-    }
-    std::sort(byMin.begin(), byMin.begin() + count,
-              [&](std::int32_t x, std::int32_t y) { return lessNanLast(extentMin[x], extentMin[y]); });
-    std::sort(byMax.begin(), byMax.begin() + count,
-              [&](std::int32_t x, std::int32_t y) { return lessNanFirst(extentMax[x], extentMax[y]); });
-    for (int j = 0; j < count; ++j) {
-        const Triangle& first = asTriangle(scratchPrimitives[byMin[j]]);
-        const Triangle& last = asTriangle(scratchPrimitives[byMax[j]]);
-        const Vertex* const firstCorners[3] = {first.a, first.b, first.c};
-        const Vertex* const lastCorners[3] = {last.a, last.b, last.c};
-        for (int corner = 0; corner < 3; ++corner) {
-            for (int coordinate = 0; coordinate < 3; ++coordinate) {
-                const auto array = static_cast<std::size_t>(3 * corner + coordinate);
-                cornersByMin[array][j] = firstCorners[corner]->position[coordinate];
-                cornersByMax[array][j] = lastCorners[corner]->position[coordinate];
+    int leftCertain = 0;      // primitives left of the candidate without a test
+    int rightCertain = count; // and right of it, less those whose right window has opened
+    int leftSize = 0;
+    int rightSize = 0;
+    for (int j = 0; j < candidateCount; ++j) {
+        for (int event = start[j]; event < start[j + 1]; ++event) {
+            const std::int32_t k = events[static_cast<std::size_t>(event)] / 4;
+            SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+            switch (events[static_cast<std::size_t>(event)] % 4) {
+            case leftOpens:
+                if (j < p.at[leftCloses])
+                    join(leftActive, leftSize, p.leftSlot, k);
+                break;
+            case leftCloses:
+                ++leftCertain;
+                leave(leftActive, leftSize, &SplitPrimitive::leftSlot, k);
+                break;
+            case rightOpens:
+                --rightCertain;
+                if (j < p.at[rightCloses])
+                    join(rightActive, rightSize, p.rightSlot, k);
+                break;
+            default:
+                leave(rightActive, rightSize, &SplitPrimitive::rightSlot, k);
             }
         }
-    }
-    int leftEnd = 0;     // byMin[0, leftEnd): extent begins at or below the candidate
-    int rightBegin = 0;  // byMax[rightBegin, count): extent ends at or above it
-    int leftForGood = 0; // primitives that have missed a right box: left of every later candidate
-    for (SplitCandidate* c = candidates; c != nullptr; c = c->next) {
-        const float position = c->position;
+        const float position = positions[j];
         Box left = box;
         left.size[axis] = position - lo;
         Box right = box;
         right.min[axis] = position;
         right.size[axis] = hi - position;
-        while (leftEnd < count && extentMin[byMin[leftEnd]] <= position)
-            ++leftEnd;
-        while (rightBegin < count && !(position <= extentMax[byMax[rightBegin]]))
-            ++rightBegin;
-        overlapsBoxAll(cornersByMin, 0, leftEnd, left, overlapsLeft.data());
-        overlapsBoxAll(cornersByMax, rightBegin, count, right, overlapsRight.data());
-        // The left count reads stillRight as it was before this candidate's right tests.
-        c->leftCount = leftForGood;
-        for (int j = 0; j < leftEnd; ++j) {
-            const int k = byMin[j];
-            if (stillRight[k] && lo <= extentMax[k] && overlapsLeft[j])
-                ++c->leftCount;
+        const Vector3 half[2] = {left.size * 0.5f, right.size * 0.5f};
+        const Vector3 centre[2] = {left.min + half[0], right.min + half[1]};
+        // This candidate's tests, queued and run together. The left tests read stillRight as it was
+        // before this candidate's right tests.
+        int tests = 0;
+        const auto queue = [&](std::int32_t k, std::int32_t side) {
+            const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+            for (int corner = 0; corner < 3; ++corner) {
+                for (int coordinate = 0; coordinate < 3; ++coordinate)
+                    testCorners[static_cast<std::size_t>(3 * corner + coordinate)]
+                               [static_cast<std::size_t>(tests)] = p.corners[corner][coordinate];
+            }
+            testRight[static_cast<std::size_t>(tests)] = side;
+            testPrimitive[static_cast<std::size_t>(tests++)] = k;
+        };
+        int leftCount = leftCertain;
+        for (int w = 0; w < leftSize; ++w) {
+            const std::int32_t k = leftActive[static_cast<std::size_t>(w)];
+            const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+            if (!p.stillRight)
+                ++leftCount;
+            else if (p.extentMin <= position && lo <= p.extentMax)
+                queue(k, 0);
         }
-        // Once a primitive misses the right box it stays left of every later, higher candidate.
-        for (int j = rightBegin; j < count; ++j) {
-            const int k = byMax[j];
-            if (stillRight[k] && hi >= extentMin[k]) {
-                if (overlapsRight[j]) {
-                    ++c->rightCount;
-                } else {
-                    stillRight[k] = 0;
-                    ++leftForGood;
-                }
+        const int leftTests = tests;
+        for (int w = 0; w < rightSize; ++w) {
+            const std::int32_t k = rightActive[static_cast<std::size_t>(w)];
+            if (hi >= splitPrimitives[static_cast<std::size_t>(k)].extentMin)
+                queue(k, 1);
+        }
+        overlapsAll(testCorners, testRight.data(), (tests + widestVector - 1) / widestVector * widestVector,
+                    centre, half, testAnswer.data());
+        int rightCount = rightCertain;
+        for (int t = 0; t < tests; ++t) {
+            if (t < leftTests) {
+                leftCount += testAnswer[static_cast<std::size_t>(t)];
+            } else if (testAnswer[static_cast<std::size_t>(t)] != 0) {
+                ++rightCount;
+            } else {
+                // Left of every later candidate: tested no more for the right box, and counted left
+                // without a test below its sure range too.
+                const std::int32_t k = testPrimitive[static_cast<std::size_t>(t)];
+                SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+                p.stillRight = false;
+                leave(rightActive, rightSize, &SplitPrimitive::rightSlot, k);
+                if (j + 1 < p.at[leftCloses])
+                    join(leftActive, leftSize, p.leftSlot, k);
             }
         }
-        const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(c->rightCount) +
-                            halfArea(left.size) * 2.0f * q * static_cast<float>(c->leftCount)) +
+        const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(rightCount) +
+                            halfArea(left.size) * 2.0f * q * static_cast<float>(leftCount)) +
                            0.3f;
         // Strictly below: on a tie the lower candidate stays.
         if (cost < best) {
@@ -386,28 +572,30 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     }
 
     // A leaf costs one unit per primitive.
-    if (candidates == nullptr || best > static_cast<float>(count))
+    if (candidateCount == 0 || best > static_cast<float>(count))
         return;
 
     node->split = bestPosition;
     KdNode* const leftChild = m_pool.takePair();
     KdNode* const rightChild = leftChild + 1;
 
-    // A primitive that straddles the plane, or lies in it, goes to both children.
+    // A primitive that straddles the plane, or lies in it, goes to both children; within its sure range
+    // without a test.
     int leftCount = 0;
     int rightCount = 0;
     for (int k = 0; k < count; ++k) {
-        const Primitive* p = scratchPrimitives[k];
-        const Triangle& triangle = asTriangle(p);
-        if (bestPosition >= extentMin[k] && lo <= extentMax[k] && triangle.overlapsBox(bestLeft)) {
+        const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+        if ((p.sure && bestPosition >= p.leftSure) || (bestPosition >= p.extentMin && lo <= p.extentMax &&
+                                                       asTriangle(p.primitive).overlapsBox(bestLeft))) {
             KdListElement* element = m_pool.takeElement();
-            element->primitive = p;
+            element->primitive = p.primitive;
             pushFront(m_pool, leftChild, element);
             ++leftCount;
         }
-        if (hi >= extentMin[k] && bestPosition <= extentMax[k] && triangle.overlapsBox(bestRight)) {
+        if ((p.sure && bestPosition <= p.rightSure) || (hi >= p.extentMin && bestPosition <= p.extentMax &&
+                                                        asTriangle(p.primitive).overlapsBox(bestRight))) {
             KdListElement* element = m_pool.takeElement();
-            element->primitive = p;
+            element->primitive = p.primitive;
             pushFront(m_pool, rightChild, element);
             ++rightCount;
         }

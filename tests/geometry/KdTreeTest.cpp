@@ -53,8 +53,8 @@ void checkNode(const KdTree& tree, const KdNode* node, const Box& box, int depth
     ASSERT_EQ(in, listed) << "depth " << depth;
 }
 
-// Soups of small triangles, a few deep enough for a depth bound of 1 to stop them. One tree for all, so
-// that a later, bigger build must grow its scratch.
+// Soups of small triangles, a few deep enough for a depth bound of 1 to stop them, after an empty one.
+// One tree for all, so that the first build finds no scratch and a later, bigger one must grow it.
 TEST(KdTree, BuildListsEveryOverlappingPrimitiveInItsLeaves) {
     KdPool pool(400000);
     KdTree tree(pool);
@@ -62,8 +62,8 @@ TEST(KdTree, BuildListsEveryOverlappingPrimitiveInItsLeaves) {
     const auto integer = [&](float n) { return static_cast<float>(random() % static_cast<unsigned>(n + 1)); };
     const auto point = [&](const Vector3& n) { return Vector3(integer(n.x), integer(n.y), integer(n.z)); };
     const Vector3 grids[] = {{32, 32, 32}, {40, 16, 24}, {8, 30, 30}};
-    for (int build = 0; build < 18; ++build) {
-        const int count = std::array{2, 3, 40, 150, 7, 60}[build / 3];
+    for (int build = 0; build < 21; ++build) {
+        const int count = std::array{0, 2, 3, 40, 150, 7, 60}[build / 3];
         const Vector3 d = Vector3(1, 1, 1) * std::array{1.0f, 3.0f, 8.0f}[build % 3]; // the spread
         Scene scene;
         scene.boundsSize = grids[build % 3];
@@ -219,6 +219,58 @@ TEST(KdTree, ShippedSceneTreesAreTheRecordedOnes) {
         animationStep(robot, clock, true, scene, pool);
     }
     EXPECT_EQ(0x01a3a25509ecbce7u, digest());
+}
+
+// Soups that meet the build's exact cases: corners on a few shared coordinates (both zeros, the scene's
+// bounds and one step beyond them among them), triangles lying in planes at those coordinates,
+// degenerate ones, large ones crossing many cells and small ones; one soup off the origin, where
+// rounding puts corners on and off the bounds. The digests were recorded with the first, slow build.
+TEST(KdTree, SoupTreesAreTheRecordedOnes) {
+    struct Soup {
+        unsigned seed;
+        int triangles;
+        float step, lift;
+        std::uint64_t digest;
+    };
+    for (const Soup& soup :
+         {Soup{1, 300, 1.0f, 0.0f, 0x7fe7ab08cb38b8b4u}, Soup{2, 1200, 0.37f, 0.0f, 0xca987933444599fdu},
+          Soup{3, 2500, 0.1f, 0.0f, 0x98c350e384be4741u}, Soup{4, 1500, 0.1f, 2.3f, 0xca8fbb2e341c3747u}}) {
+        std::mt19937 random(soup.seed);
+        std::uniform_real_distribution<float> anywhere(-8 * soup.step, 8 * soup.step);
+        const auto shared = [&] {
+            const float v = soup.step * static_cast<float>(static_cast<int>(random() % 19) - 9);
+            return v == 0.0f && random() % 2 == 0 ? -0.0f : v;
+        };
+        const auto point = [&](bool onShared) {
+            const auto coordinate = [&] { return onShared ? shared() : anywhere(random); };
+            const float x = coordinate(), y = coordinate();
+            return Vector3(x, y, coordinate());
+        };
+        const auto lifted = [&](const Vector3& p) {
+            return soup.lift == 0.0f ? p : p + Vector3(1, 1, 1) * soup.lift;
+        };
+        KdPool pool(1000000);
+        Scene scene;
+        scene.boundsMin = lifted(Vector3(-8, -8, -8) * soup.step);
+        scene.boundsSize = Vector3(16, 16, 16) * soup.step;
+        for (int i = 0; i < soup.triangles; ++i) {
+            const int kind = i % 4;
+            Vector3 a = point(kind == 0), b = point(kind == 0), c = point(kind == 0);
+            if (kind == 1) // in a plane at a shared coordinate
+                a[i % 3] = b[i % 3] = c[i % 3] = shared();
+            if (kind == 2) // degenerate: a repeated corner, or three corners on a line
+                c = i % 8 == 2 ? a : a + (b - a) * 0.5f;
+            if (kind == 3) { // small
+                a = a * 0.9f;
+                b = a + point(false) * 0.05f;
+                c = a + point(false) * 0.05f;
+            }
+            addTriangle(scene, lifted(a), lifted(b), lifted(c));
+        }
+        KdTree tree(pool);
+        tree.build(scene);
+        EXPECT_EQ(soup.digest, treeDigest(tree, scene)) << "seed " << soup.seed;
+    }
 }
 
 } // namespace
