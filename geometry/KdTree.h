@@ -82,6 +82,7 @@ class KdTree final : public AccelerationStructure {
     // top level after every animation step; object-level triangles never move after their build).
     std::vector<KdFlatNode> flatNodes;
     std::vector<TrianglePacket> packets;
+    std::vector<PacketLanes> packetLanes; // one per packet
 
     // The world boxes of the proxies among the tree's triangles, one per packet group, field by field
     // (axis 0, 1, 2), and the largest coordinate magnitude among them, which scales the margin the box

@@ -259,6 +259,7 @@ void KdTree::build(SceneGeometry& scene) {
 void KdTree::flatten() {
     flatNodes.assign(1, KdFlatNode{});
     packets.clear();
+    packetLanes.clear();
     collectProxyBoxes();
     flattenNode(*root, 0);
 }
@@ -349,10 +350,11 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
                     }
                     if (lane == TrianglePacket::lanes) {
                         packets.emplace_back(axis, group);
+                        packetLanes.emplace_back();
                         lane = 0;
                     }
                     TrianglePacket& packet = packets.back();
-                    packet.set(lane, *entry.triangle, entry.place);
+                    setLane(packet, packetLanes.back(), lane, *entry.triangle, entry.place);
                     ++packet.count;
                     ++lane;
                 }

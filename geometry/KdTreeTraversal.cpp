@@ -31,15 +31,18 @@ QueryRay queryOf(const Ray& ray) {
                               {ray.direction.x, ray.direction.y, ray.direction.z}});
 }
 
-// The packets of a leaf of the flat tree.
+// The packets of a leaf of the flat tree, and their lanes.
 struct LeafPackets {
     const TrianglePacket* begin;
     const TrianglePacket* end;
+    const PacketLanes* lanes; // those of begin, and on in step
+
+    const PacketLanes& lanesOf(const TrianglePacket* packet) const { return lanes[packet - begin]; }
 };
 
-LeafPackets packetsOf(const std::vector<TrianglePacket>& packets, const KdFlatNode& leaf) {
-    const TrianglePacket* first = packets.data() + leaf.reference();
-    return {first, first + leaf.packetCount};
+LeafPackets packetsOf(const KdTree& tree, const KdFlatNode& leaf) {
+    const TrianglePacket* first = tree.packets.data() + leaf.reference();
+    return {first, first + leaf.packetCount, tree.packetLanes.data() + leaf.reference()};
 }
 
 void setPoint(TraversalEntry& entry, const Vector3& point) {
@@ -276,7 +279,7 @@ class ProxyFilter {
 // One hit of a leaf's lane, as the nearest-hit queries take it.
 struct LeafHit {
     std::int32_t place; // in the leaf's list
-    const TrianglePacket* packet;
+    const PacketLanes* lanes;
     int lane;
     float t;
     float beta;
@@ -304,7 +307,8 @@ void forEachHitInListOrder(const LeafPackets& run, const QueryRay& ray, float li
             intersections += static_cast<std::uint32_t>(packet->count);
             for (unsigned mask = packet->test(ray, limit, hits); mask != 0; mask &= mask - 1) {
                 const int lane = std::countr_zero(mask);
-                const std::int32_t place = packet->order[lane];
+                const PacketLanes& lanes = run.lanesOf(packet);
+                const std::int32_t place = lanes.order[lane];
                 if (place <= after) {
                     continue;
                 }
@@ -319,7 +323,7 @@ void forEachHitInListOrder(const LeafPackets& run, const QueryRay& ray, float li
                 for (; i > 0 && found[i - 1].place > place; --i) {
                     found[i] = found[i - 1];
                 }
-                found[i] = {place, packet, lane, hits.t[lane], hits.beta[lane], hits.gamma[lane]};
+                found[i] = {place, &lanes, lane, hits.t[lane], hits.beta[lane], hits.gamma[lane]};
             }
         }
         for (int i = 0; i < count; ++i) {
@@ -403,9 +407,9 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
     const auto near = [&](const TrianglePacket& packet) { return !filter.skips(packet); };
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int exit) {
         const float cellLimit = stack[exit].t + traversalMargin;
-        forEachHitInListOrder(packetsOf(packets, *leaf), query, cellLimit, scratch.intersections, near,
+        forEachHitInListOrder(packetsOf(*this, *leaf), query, cellLimit, scratch.intersections, near,
                               [&](const LeafHit& hit) {
-            const Primitive* p = hit.packet->triangle[hit.lane];
+            const Primitive* p = hit.lanes->triangle[hit.lane];
             if (p->type == Primitive::proxy) {
                 SceneGeometry* instance = p->owner->instance;
                 // A search depends on the ray, the instance and the limit alone; the memo holds the
@@ -435,7 +439,7 @@ int KdTree::intersectNearest(const Ray& ray, HitRecord& record, TraversalScratch
                     record.instance = instance;
                 }
             } else if (hit.t < record.distance) {
-                result = hit.packet->facing(query, hit.lane);
+                result = hit.lanes->facing(query, hit.lane);
                 record.distance = hit.t;
                 record.primitive = p;
                 record.u = hit.beta;
@@ -465,12 +469,12 @@ int KdTree::intersectNearestInInstance(const Ray& ray, float& distance, const Pr
         // One limit per leaf, shrinking with every hit, so the leaf's nearest hit wins (the first of
         // equals, in list order).
         float tmax = stack[exit].t;
-        forEachHitInListOrder(packetsOf(tree->packets, *leaf), query, tmax, scratch.intersections, every,
+        forEachHitInListOrder(packetsOf(*tree, *leaf), query, tmax, scratch.intersections, every,
                               [&](const LeafHit& hit) {
             if (!(hit.t >= tmax)) {
                 tmax = hit.t;
-                result = hit.packet->facing(query, hit.lane);
-                primitive = hit.packet->triangle[hit.lane];
+                result = hit.lanes->facing(query, hit.lane);
+                primitive = hit.lanes->triangle[hit.lane];
                 distance = tmax;
                 u = hit.beta;
                 v = hit.gamma;
@@ -498,7 +502,7 @@ int KdTree::occludedInInstance(const Ray& ray, float distance, const SceneGeomet
     const RayArrays& arrays = query.arrays;
     int result = 0;
     walk(tree->flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
-        const LeafPackets run = packetsOf(tree->packets, *leaf);
+        const LeafPackets run = packetsOf(*tree, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
             TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
@@ -525,7 +529,7 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
     InstanceMemo clear;
     ProxyFilter filter(proxyBoxes, arrays, distance);
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
-        const LeafPackets run = packetsOf(packets, *leaf);
+        const LeafPackets run = packetsOf(*this, *leaf);
         for (const TrianglePacket* packet = run.begin; packet != run.end; ++packet) {
             if (filter.skips(*packet)) {
                 continue;
@@ -533,7 +537,7 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
             TrianglePacket::Hits hits;
             scratch.intersections += static_cast<std::uint32_t>(packet->count);
             for (unsigned mask = packet->test(query, distance, hits); mask != 0; mask &= mask - 1) {
-                const Primitive* p = packet->triangle[std::countr_zero(mask)];
+                const Primitive* p = run.lanesOf(packet).triangle[std::countr_zero(mask)];
                 if (p->type != Primitive::proxy) {
                     result = 1;
                     return true;

@@ -93,6 +93,8 @@ inline int facingOf(const float* d, float nx, float ny, float nz) {
 // Up to four triangles of one kd-tree leaf with the same dominant axis, field by field, as the leaf's
 // ray tests read them: copied from the triangles when the tree is built, so that a leaf is one run of
 // memory and its tests run side by side. Lanes past count hold a NaN plane and never report a hit.
+// What only a hit needs lies apart, in the packet's PacketLanes, so that the tests read three cache
+// lines a packet and no more.
 struct alignas(16) TrianglePacket {
     static constexpr int lanes = 4;
     // The group of the box that spans everything: packets of triangles that are not proxies.
@@ -112,16 +114,9 @@ struct alignas(16) TrianglePacket {
     // The tree's proxy box all of this packet's triangles belong to, or everywhere: a ray that
     // passes wide of that box can skip the packet.
     std::int32_t group;
-    std::int32_t order[lanes]; // each lane's place in the leaf's list
-    float normalX[lanes];      // for the facing of a hit
-    float normalY[lanes];
-    float normalZ[lanes];
-    const Triangle* triangle[lanes];
 
     // An empty packet for triangles of dominant axis k; every lane never hits until set.
     explicit TrianglePacket(std::int32_t k = 0, std::int32_t group = everywhere);
-    // Fills lane `lane` from triangle, at place in its leaf's list.
-    void set(int lane, const Triangle& triangle, std::int32_t place);
 
     // The four tests' answers, one array each.
     struct Hits {
@@ -144,11 +139,23 @@ struct alignas(16) TrianglePacket {
         }
         return mask;
     }
+};
+
+// The lanes of one packet as a hit reads them.
+struct PacketLanes {
+    std::int32_t order[TrianglePacket::lanes]; // each lane's place in the leaf's list
+    float normalX[TrianglePacket::lanes];      // for the facing of a hit
+    float normalY[TrianglePacket::lanes];
+    float normalZ[TrianglePacket::lanes];
+    const Triangle* triangle[TrianglePacket::lanes];
 
     // +1 or -1, the facing Triangle::intersect reports for a hit in lane.
     int facing(const QueryRay& ray, int lane) const {
         return facingOf(ray.arrays.direction, normalX[lane], normalY[lane], normalZ[lane]);
     }
 };
+
+// Fills lane `lane` of a packet and its lanes from triangle, at place in its leaf's list.
+void setLane(TrianglePacket& packet, PacketLanes& lanes, int lane, const Triangle& triangle, std::int32_t place);
 
 } // namespace Raytracer
