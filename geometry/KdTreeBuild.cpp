@@ -110,6 +110,8 @@ void describe(BuildPrimitive& b, const Triangle& triangle) {
 
 void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
     p.sure = false;
+    p.leftSure = 0.0f;
+    p.rightSure = 0.0f;
     const BuildPrimitive& b = *p.data;
     float magnitude = boxMagnitude;
     widen(magnitude, b.magnitude);
@@ -224,15 +226,40 @@ void overlapsAll(const std::array<std::vector<float>, 9>& corners, const std::in
     }
 }
 
-// The first of the ascending positions[0, count) at which stop(position) holds, count if none; stop
-// must hold from some point on. Halving without branches: the steps do not depend on the answers.
-template <typename Stop> std::int32_t firstWhere(const float* positions, int count, Stop stop) {
-    if (count == 0)
-        return 0;
-    const float* first = positions;
-    for (int length = count; length > 1; length -= length / 2)
-        first = stop(first[length / 2 - 1]) ? first : first + length / 2;
-    return static_cast<std::int32_t>(first - positions) + (stop(*first) ? 0 : 1);
+// The candidate indices where p's windows open and close, each the first of the ascending
+// positions[0, count) at which its condition holds, count if none: for the left window from where p's
+// extent begins to leftSure, for the right one from beyond rightSure to beyond its extent's end.
+// Halving without branches, the four searches side by side: the steps do not depend on the answers,
+// and the four chains of loads overlap.
+void findWindows(const float* positions, int count, SplitPrimitive& p) {
+    if (count == 0) {
+        std::fill(p.at, p.at + 4, 0);
+        return;
+    }
+    const float begin = p.extentMin;
+    const float end = p.extentMax;
+    const float leftSure = p.leftSure;
+    const float rightSure = p.rightSure;
+    const auto stops = [&](const float* const (&first)[4], int offset, bool (&out)[4]) {
+        out[0] = begin <= first[0][offset];
+        out[1] = leftSure <= first[1][offset];
+        out[2] = rightSure < first[2][offset];
+        out[3] = !(first[3][offset] <= end);
+    };
+    const float* first[4] = {positions, positions, positions, positions};
+    bool stop[4];
+    for (int length = count; length > 1; length -= length / 2) {
+        stops(first, length / 2 - 1, stop);
+        for (int i = 0; i < 4; ++i)
+            first[i] = stop[i] ? first[i] : first[i] + length / 2;
+    }
+    stops(first, 0, stop);
+    for (int i = 0; i < 4; ++i)
+        p.at[i] = static_cast<std::int32_t>(first[i] - positions) + (stop[i] ? 0 : 1);
+    if (!p.sure) {
+        p.at[1] = count;
+        p.at[2] = 0;
+    }
 }
 
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
@@ -454,14 +481,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
     std::fill(start, start + candidateCount + 3, 0);
     for (int k = 0; k < count; ++k) {
         SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-        p.at[leftOpens] = firstWhere(positions, candidateCount, [&](float x) { return p.extentMin <= x; });
-        p.at[leftCloses] =
-            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.leftSure <= x; })
-                   : candidateCount;
-        p.at[rightOpens] =
-            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.rightSure < x; }) : 0;
-        p.at[rightCloses] =
-            firstWhere(positions, candidateCount, [&](float x) { return !(x <= p.extentMax); });
+        findWindows(positions, candidateCount, p);
         p.leftSlot = -1;
         p.rightSlot = -1;
         p.stillRight = true;
