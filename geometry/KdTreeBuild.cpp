@@ -52,11 +52,13 @@ void widen(float& magnitude, float v) {
 // Keeps the part of the convex polygon in[0, count) where side * (p[axis] - bound) >= 0; returns the
 // corner count of the part, written to out.
 int clip(const Vector3* in, int count, Vector3* out, int axis, float bound, float side) {
+    if (count == 0)
+        return 0;
     int kept = 0;
+    float dp = side * (in[0][axis] - bound);
     for (int i = 0; i < count; ++i) {
         const Vector3& p = in[i];
-        const Vector3& q = in[(i + 1) % count];
-        const float dp = side * (p[axis] - bound);
+        const Vector3& q = i + 1 < count ? in[i + 1] : in[0];
         const float dq = side * (q[axis] - bound);
         if (dp >= 0.0f)
             out[kept++] = p;
@@ -64,6 +66,7 @@ int clip(const Vector3* in, int count, Vector3* out, int axis, float bound, floa
             out[kept] = p + (q - p) * (dp / (dp - dq));
             out[kept++][axis] = bound;
         }
+        dp = dq;
     }
     return kept;
 }
@@ -138,13 +141,13 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
     Vector3 polygons[2][7] = {{corners[0], corners[1], corners[2]}};
     int count = 3;
     int current = 0;
-    for (const int other : {(axis + 1) % 3, (axis + 2) % 3}) {
+    constexpr int others[3][2] = {{1, 2}, {2, 0}, {0, 1}};
+    for (const int other : others[axis]) {
+        if (planar[other] || planar[axis])
+            continue;
         const float bounds[2] = {box.min[other] + 2.0f * margin,
                                  box.min[other] + box.size[other] - 2.0f * margin};
-        if (planar[other] || planar[axis] ||
-            std::all_of(corners, corners + 3, [&](const Vector3& corner) {
-                return bounds[0] <= corner[other] && corner[other] <= bounds[1];
-            }))
+        if (bounds[0] <= b.extentMin[other] && b.extentMax[other] <= bounds[1])
             continue;
         for (int side = 0; side < 2; ++side) {
             count = clip(polygons[current], count, polygons[1 - current], other, bounds[side],
