@@ -18,11 +18,23 @@ class KdPool;
 class InstancePlacement;
 class Triangle;
 
+// What a build reads of a primitive at every node it reaches, taken from the triangle once per build:
+// its corners, its extent on each axis and what its sure ranges need but the node's box.
+struct BuildPrimitive {
+    Vector3 corners[3];
+    float extentMin[3];
+    float extentMax[3];
+    float magnitude; // of the largest corner coordinate, infinity when one is not a number
+    float longest;   // edge coordinate
+    float shortest;  // edge coordinate other than zero, infinity when there is none
+    float normalSum; // |x| + |y| + |z| of the float normal
+    bool planar[3];  // every corner alike on that axis
+};
+
 // What the build keeps of a primitive of the node being split. When sure, its left box test is certainly
 // true at candidates from leftSure up, its right box test at candidates from rightSure down.
 struct SplitPrimitive {
-    const Primitive* primitive;
-    Vector3 corners[3];
+    const BuildPrimitive* data;
     float extentMin; // on the split axis
     float extentMax;
     bool sure;
@@ -64,6 +76,10 @@ class KdTree final : public AccelerationStructure {
     // positions, the primitives each candidate index opens or closes a window of (events, bucketed by
     // index from eventStart), and those tested at the current candidate for the left and the right box.
     std::vector<SplitPrimitive> splitPrimitives;
+    // The build's primitives, by index in the scene, and the index lists of the nodes on the path being
+    // split: each node's children are appended above its own, and only leaves get pool lists.
+    std::vector<BuildPrimitive> buildPrimitives;
+    std::vector<std::int32_t> nodeIndices;
     std::vector<float> candidates;
     std::vector<std::int32_t> events;
     std::vector<std::int32_t> eventStart;
@@ -104,7 +120,8 @@ class KdTree final : public AccelerationStructure {
         std::int32_t group;
     };
 
-    void subdivide(KdNode* node, const Box& box, int depth, int count);
+    void subdivide(KdNode* node, const Box& box, int depth, int first, int count);
+    void makeLeafList(KdNode* leaf, int first, int count);
     void flatten();
     void collectProxyBoxes();
     std::int32_t groupOf(const Primitive* primitive);

@@ -52,11 +52,13 @@ void widen(float& magnitude, float v) {
 // Keeps the part of the convex polygon in[0, count) where side * (p[axis] - bound) >= 0; returns the
 // corner count of the part, written to out.
 int clip(const Vector3* in, int count, Vector3* out, int axis, float bound, float side) {
+    if (count == 0)
+        return 0;
     int kept = 0;
+    float dp = side * (in[0][axis] - bound);
     for (int i = 0; i < count; ++i) {
         const Vector3& p = in[i];
-        const Vector3& q = in[(i + 1) % count];
-        const float dp = side * (p[axis] - bound);
+        const Vector3& q = i + 1 < count ? in[i + 1] : in[0];
         const float dq = side * (q[axis] - bound);
         if (dp >= 0.0f)
             out[kept++] = p;
@@ -64,6 +66,7 @@ int clip(const Vector3* in, int count, Vector3* out, int axis, float bound, floa
             out[kept] = p + (q - p) * (dp / (dp - dq));
             out[kept++][axis] = bound;
         }
+        dp = dq;
     }
     return kept;
 }
@@ -77,56 +80,74 @@ int clip(const Vector3* in, int count, Vector3* out, int axis, float bound, floa
 // that axis with another can separate where the face test on it does not: by monotonic rounding, their
 // projections are the face test's coordinate scaled by an edge coordinate. Across the split axis, only
 // the face test on that axis remains, so the margin is needed there alone.
-void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
-    p.sure = false;
-    float magnitude = boxMagnitude;
-    for (const Vector3& corner : p.corners) {
-        widen(magnitude, corner.x);
-        widen(magnitude, corner.y);
-        widen(magnitude, corner.z);
+// The box-free part of the sure range's inputs, once per build.
+void describe(BuildPrimitive& b, const Triangle& triangle) {
+    b.corners[0] = triangle.a->position;
+    b.corners[1] = triangle.b->position;
+    b.corners[2] = triangle.c->position;
+    for (int axis = 0; axis < 3; ++axis)
+        triangle.extent(b.extentMin[axis], b.extentMax[axis], axis);
+    b.magnitude = 0.0f;
+    for (const Vector3& corner : b.corners) {
+        widen(b.magnitude, corner.x);
+        widen(b.magnitude, corner.y);
+        widen(b.magnitude, corner.z);
     }
-    if (!(minMagnitude <= magnitude && magnitude <= maxMagnitude))
-        return;
-    const float margin = magnitude * marginShare;
-    const Vector3 edges[3] = {p.corners[1] - p.corners[0], p.corners[2] - p.corners[1],
-                              p.corners[0] - p.corners[2]};
-    float longest = 0.0f;
-    bool shortEdge = false;
+    const Vector3 edges[3] = {b.corners[1] - b.corners[0], b.corners[2] - b.corners[1],
+                              b.corners[0] - b.corners[2]};
+    b.longest = 0.0f;
+    b.shortest = infinity;
     for (const Vector3& edge : edges) {
         for (int i = 0; i < 3; ++i) {
             const float length = std::fabs(edge[i]);
-            shortEdge |= length != 0.0f && length < magnitude * shortEdgeShare;
-            longest = std::max(longest, length);
+            if (length != 0.0f)
+                b.shortest = std::min(b.shortest, length);
+            b.longest = std::max(b.longest, length);
         }
     }
-    bool planar[3];
     for (int i = 0; i < 3; ++i)
-        planar[i] = edges[0][i] == 0.0f && edges[1][i] == 0.0f;
+        b.planar[i] = edges[0][i] == 0.0f && edges[1][i] == 0.0f;
+    const Vector3 normal = cross(edges[0], edges[1]);
+    b.normalSum = std::fabs(normal.x) + std::fabs(normal.y) + std::fabs(normal.z);
+}
+
+void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
+    p.sure = false;
+    p.leftSure = 0.0f;
+    p.rightSure = 0.0f;
+    const BuildPrimitive& b = *p.data;
+    float magnitude = boxMagnitude;
+    widen(magnitude, b.magnitude);
+    if (!(minMagnitude <= magnitude && magnitude <= maxMagnitude))
+        return;
+    const float margin = magnitude * marginShare;
+    // Scaling by a power of two is exact here, so the shortest edge coordinate stands for them all.
+    const bool shortEdge = b.shortest < magnitude * shortEdgeShare;
+    const bool* const planar = b.planar;
     if (planar[0] || planar[1] || planar[2]) {
         const Vector3 half = box.size * 0.5f;
-        if (!inChild && !triangleOverlapsBox(p.corners[0], p.corners[1], p.corners[2], box.min + half, half))
+        if (!inChild && !triangleOverlapsBox(b.corners[0], b.corners[1], b.corners[2], box.min + half, half))
             return;
     } else {
-        const Vector3 normal = cross(edges[0], edges[1]);
-        const float spread = longest + margin;
-        if (!(spread * spread * spread + spreadShare * magnitude * magnitude * spread <=
-              magnitude * (std::fabs(normal.x) + std::fabs(normal.y) + std::fabs(normal.z))))
+        const float spread = b.longest + margin;
+        if (!(spread * spread * spread + spreadShare * magnitude * magnitude * spread <= magnitude * b.normalSum))
             return;
     }
     if (shortEdge && !planar[axis])
         return;
 
     // The corners first: mostly the whole triangle is inside and the clipping would keep it.
-    Vector3 polygons[2][7] = {{p.corners[0], p.corners[1], p.corners[2]}};
+    const Vector3* const corners = b.corners;
+    Vector3 polygons[2][7] = {{corners[0], corners[1], corners[2]}};
     int count = 3;
     int current = 0;
-    for (const int other : {(axis + 1) % 3, (axis + 2) % 3}) {
+    constexpr int others[3][2] = {{1, 2}, {2, 0}, {0, 1}};
+    for (const int other : others[axis]) {
+        if (planar[other] || planar[axis])
+            continue;
         const float bounds[2] = {box.min[other] + 2.0f * margin,
                                  box.min[other] + box.size[other] - 2.0f * margin};
-        if (planar[other] || planar[axis] ||
-            std::all_of(p.corners, p.corners + 3, [&](const Vector3& corner) {
-                return bounds[0] <= corner[other] && corner[other] <= bounds[1];
-            }))
+        if (bounds[0] <= b.extentMin[other] && b.extentMax[other] <= bounds[1])
             continue;
         for (int side = 0; side < 2; ++side) {
             count = clip(polygons[current], count, polygons[1 - current], other, bounds[side],
@@ -208,15 +229,40 @@ void overlapsAll(const std::array<std::vector<float>, 9>& corners, const std::in
     }
 }
 
-// The first of the ascending positions[0, count) at which stop(position) holds, count if none; stop
-// must hold from some point on. Halving without branches: the steps do not depend on the answers.
-template <typename Stop> std::int32_t firstWhere(const float* positions, int count, Stop stop) {
-    if (count == 0)
-        return 0;
-    const float* first = positions;
-    for (int length = count; length > 1; length -= length / 2)
-        first = stop(first[length / 2 - 1]) ? first : first + length / 2;
-    return static_cast<std::int32_t>(first - positions) + (stop(*first) ? 0 : 1);
+// The candidate indices where p's windows open and close, each the first of the ascending
+// positions[0, count) at which its condition holds, count if none: for the left window from where p's
+// extent begins to leftSure, for the right one from beyond rightSure to beyond its extent's end.
+// Halving without branches, the four searches side by side: the steps do not depend on the answers,
+// and the four chains of loads overlap.
+void findWindows(const float* positions, int count, SplitPrimitive& p) {
+    if (count == 0) {
+        std::fill(p.at, p.at + 4, 0);
+        return;
+    }
+    const float begin = p.extentMin;
+    const float end = p.extentMax;
+    const float leftSure = p.leftSure;
+    const float rightSure = p.rightSure;
+    const auto stops = [&](const float* const (&first)[4], int offset, bool (&out)[4]) {
+        out[0] = begin <= first[0][offset];
+        out[1] = leftSure <= first[1][offset];
+        out[2] = rightSure < first[2][offset];
+        out[3] = !(first[3][offset] <= end);
+    };
+    const float* first[4] = {positions, positions, positions, positions};
+    bool stop[4];
+    for (int length = count; length > 1; length -= length / 2) {
+        stops(first, length / 2 - 1, stop);
+        for (int i = 0; i < 4; ++i)
+            first[i] = stop[i] ? first[i] : first[i] + length / 2;
+    }
+    stops(first, 0, stop);
+    for (int i = 0; i < 4; ++i)
+        p.at[i] = static_cast<std::int32_t>(first[i] - positions) + (stop[i] ? 0 : 1);
+    if (!p.sure) {
+        p.at[1] = count;
+        p.at[2] = 0;
+    }
 }
 
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
@@ -232,15 +278,11 @@ KdTree::KdTree(KdPool& pool) : root(std::make_unique<KdNode>()), m_pool(pool) {}
 void KdTree::build(SceneGeometry& scene) {
     m_scene = &scene;
     const int count = scene.primitiveCount();
-    for (int i = 0; i < count; ++i) {
-        KdListElement* element = m_pool.takeElement();
-        element->primitive = scene.primitives[i];
-        pushFront(m_pool, root.get(), element);
-    }
-
     const auto n = static_cast<std::size_t>(count);
     if (eventStart.empty() || n > splitPrimitives.size()) {
         splitPrimitives.resize(n);
+        buildPrimitives.resize(n);
+        nodeIndices.resize(std::max(nodeIndices.size(), 8 * n));
         candidates.resize(3 * n);
         events.resize(4 * n);
         eventStart.resize(3 * n + 3);
@@ -252,7 +294,12 @@ void KdTree::build(SceneGeometry& scene) {
         testPrimitive.resize(2 * n + widestVector);
         testAnswer.resize(2 * n + widestVector);
     }
-    subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, count);
+    // The root's list order is the one pushing every primitive to the front of it gave.
+    for (int i = 0; i < count; ++i) {
+        describe(buildPrimitives[static_cast<std::size_t>(i)], asTriangle(scene.primitives[static_cast<std::size_t>(i)]));
+        nodeIndices[static_cast<std::size_t>(i)] = count - 1 - i;
+    }
+    subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, 0, count);
     flatten();
 }
 
@@ -375,7 +422,16 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
     flattenNode(left[1], children + 1);
 }
 
-void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
+// The leaf's list in the order of its index list.
+void KdTree::makeLeafList(KdNode* leaf, int first, int count) {
+    for (int i = first + count; i-- > first;) {
+        KdListElement* element = m_pool.takeElement();
+        element->primitive = m_scene->primitives[static_cast<std::size_t>(nodeIndices[static_cast<std::size_t>(i)])];
+        pushFront(m_pool, leaf, element);
+    }
+}
+
+void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int count) {
     const Vector3& s = box.size;
     int axis = 2;
     if (s.x >= s.y && s.x >= s.z)
@@ -397,17 +453,13 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     float* const positions = candidates.data();
     int candidateCount = 0;
     float firstZero = std::numeric_limits<float>::quiet_NaN();
-    int i = 0;
-    for (const KdListElement* e = m_pool.element(node->reference()); e != nullptr; e = e->next, ++i) {
-        const Triangle& triangle = asTriangle(e->primitive);
+    for (int i = 0; i < count; ++i) {
         SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(i)];
-        p.primitive = e->primitive;
-        p.corners[0] = triangle.a->position;
-        p.corners[1] = triangle.b->position;
-        p.corners[2] = triangle.c->position;
-        triangle.extent(p.extentMin, p.extentMax, axis);
+        p.data = &buildPrimitives[static_cast<std::size_t>(nodeIndices[static_cast<std::size_t>(first + i)])];
+        p.extentMin = p.data->extentMin[axis];
+        p.extentMax = p.data->extentMax[axis];
         findSureRange(p, box, axis, boxMagnitude, depth > 0);
-        for (const Vector3& corner : p.corners) {
+        for (const Vector3& corner : p.data->corners) {
             const float x = corner[axis];
             if (!(lo <= x && x <= hi))
                 continue;
@@ -434,14 +486,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     std::fill(start, start + candidateCount + 3, 0);
     for (int k = 0; k < count; ++k) {
         SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-        p.at[leftOpens] = firstWhere(positions, candidateCount, [&](float x) { return p.extentMin <= x; });
-        p.at[leftCloses] =
-            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.leftSure <= x; })
-                   : candidateCount;
-        p.at[rightOpens] =
-            p.sure ? firstWhere(positions, candidateCount, [&](float x) { return p.rightSure < x; }) : 0;
-        p.at[rightCloses] =
-            firstWhere(positions, candidateCount, [&](float x) { return !(x <= p.extentMax); });
+        findWindows(positions, candidateCount, p);
         p.leftSlot = -1;
         p.rightSlot = -1;
         p.stillRight = true;
@@ -522,7 +567,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
             for (int corner = 0; corner < 3; ++corner) {
                 for (int coordinate = 0; coordinate < 3; ++coordinate)
                     testCorners[static_cast<std::size_t>(3 * corner + coordinate)]
-                               [static_cast<std::size_t>(tests)] = p.corners[corner][coordinate];
+                               [static_cast<std::size_t>(tests)] = p.data->corners[corner][coordinate];
             }
             testRight[static_cast<std::size_t>(tests)] = side;
             testPrimitive[static_cast<std::size_t>(tests++)] = k;
@@ -574,46 +619,59 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int count) {
     }
 
     // A leaf costs one unit per primitive.
-    if (candidateCount == 0 || best > static_cast<float>(count))
+    if (candidateCount == 0 || best > static_cast<float>(count)) {
+        makeLeafList(node, first, count);
         return;
+    }
 
     node->split = bestPosition;
     KdNode* const leftChild = m_pool.takePair();
     KdNode* const rightChild = leftChild + 1;
 
     // A primitive that straddles the plane, or lies in it, goes to both children; within its sure range
-    // without a test.
+    // without a test. The children's index lists go above this node's, the right one first, so that the
+    // left subtree, split first, builds on top of both and the right one on top of its own. Taken in
+    // reverse, each is in the order pushing to the front of a list gave.
+    const auto top = static_cast<std::size_t>(first + count);
+    if (nodeIndices.size() < top + 2 * static_cast<std::size_t>(count))
+        nodeIndices.resize(2 * (top + 2 * static_cast<std::size_t>(count)));
+    std::int32_t* const rightIndices = nodeIndices.data() + top;
+    std::int32_t* const leftIndices = rightIndices + count;
+    const std::int32_t* const indices = nodeIndices.data() + first;
+    const Vector3 leftHalf = bestLeft.size * 0.5f;
+    const Vector3 leftCentre = bestLeft.min + leftHalf;
+    const Vector3 rightHalf = bestRight.size * 0.5f;
+    const Vector3 rightCentre = bestRight.min + rightHalf;
     int leftCount = 0;
     int rightCount = 0;
-    for (int k = 0; k < count; ++k) {
+    for (int k = count; k-- > 0;) {
         const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-        if ((p.sure && bestPosition >= p.leftSure) || (bestPosition >= p.extentMin && lo <= p.extentMax &&
-                                                       asTriangle(p.primitive).overlapsBox(bestLeft))) {
-            KdListElement* element = m_pool.takeElement();
-            element->primitive = p.primitive;
-            pushFront(m_pool, leftChild, element);
-            ++leftCount;
-        }
-        if ((p.sure && bestPosition <= p.rightSure) || (hi >= p.extentMin && bestPosition <= p.extentMax &&
-                                                        asTriangle(p.primitive).overlapsBox(bestRight))) {
-            KdListElement* element = m_pool.takeElement();
-            element->primitive = p.primitive;
-            pushFront(m_pool, rightChild, element);
-            ++rightCount;
-        }
+        const Vector3* const corners = p.data->corners;
+        if ((p.sure && bestPosition >= p.leftSure) ||
+            (bestPosition >= p.extentMin && lo <= p.extentMax &&
+             triangleOverlapsBox(corners[0], corners[1], corners[2], leftCentre, leftHalf)))
+            leftIndices[leftCount++] = indices[k];
+        if ((p.sure && bestPosition <= p.rightSure) ||
+            (hi >= p.extentMin && bestPosition <= p.extentMax &&
+             triangleOverlapsBox(corners[0], corners[1], corners[2], rightCentre, rightHalf)))
+            rightIndices[rightCount++] = indices[k];
     }
+    const int rightFirst = static_cast<int>(top);
+    const int leftFirst = rightFirst + rightCount;
+    std::copy(leftIndices, leftIndices + leftCount, rightIndices + rightCount);
 
-    m_pool.giveBack(m_pool.element(node->reference()));
     node->link = (m_pool.reference(leftChild) << KdNode::referenceShift) | static_cast<std::uint32_t>(axis);
 
-    if (depth >= maxDepth)
-        return;
     // The left subtree reuses the scratch arrays and the candidate store; from here on this node needs
-    // only its children, the two boxes and the two counts, all held outside them.
-    if (leftCount > 2)
-        subdivide(leftChild, bestLeft, depth + 1, leftCount);
-    if (rightCount > 2)
-        subdivide(rightChild, bestRight, depth + 1, rightCount);
+    // only its children, the two boxes and the two index lists, all held outside them.
+    if (depth < maxDepth && leftCount > 2)
+        subdivide(leftChild, bestLeft, depth + 1, leftFirst, leftCount);
+    else
+        makeLeafList(leftChild, leftFirst, leftCount);
+    if (depth < maxDepth && rightCount > 2)
+        subdivide(rightChild, bestRight, depth + 1, rightFirst, rightCount);
+    else
+        makeLeafList(rightChild, rightFirst, rightCount);
 }
 
 } // namespace Raytracer
