@@ -63,10 +63,10 @@ void Triangle::computePlane() {
 
 int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) const {
     // The packets' test, with this triangle in every lane: one ray test for the whole system.
-    const QueryRay query(RayArrays{{ray.origin.x, ray.origin.y, ray.origin.z},
-                                   {ray.direction.x, ray.direction.y, ray.direction.z}});
+    const RayArrays arrays{{ray.origin.x, ray.origin.y, ray.origin.z},
+                           {ray.direction.x, ray.direction.y, ray.direction.z}};
     const auto all = [](float x) { return Float4{x, x, x, x}; };
-    const ProjectionHits hit = projectionTest(query.byAxis[projAxis], all(planeU), all(planeV), all(planeDist),
+    const ProjectionHits hit = projectionTest(projected(arrays, projAxis), all(planeU), all(planeV), all(planeDist),
                                               all(cornerU), all(cornerV), all(betaV), all(betaU), all(gammaU),
                                               all(gammaV), distance);
     u = hit.beta[0];
@@ -74,7 +74,7 @@ int Triangle::intersect(const Ray& ray, float& distance, float& u, float& v) con
     if (hit.inside[0] == 0)
         return 0;
     distance = hit.t[0];
-    return facingOf(query.arrays.direction, normal.x, normal.y, normal.z);
+    return facingOf(arrays.direction, normal.x, normal.y, normal.z);
 }
 
 bool Triangle::overlapsBox(const Box& box) const {

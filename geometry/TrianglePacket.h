@@ -29,21 +29,23 @@ struct ProjectedRay {
     Float4 dk, du, dv;
 };
 
+// The ray as a triangle of dominant axis k reads it.
+inline ProjectedRay projected(const RayArrays& ray, int k) {
+    const float* o = ray.origin;
+    const float* d = ray.direction;
+    const int u = (k + 1) % 3;
+    const int v = (k + 2) % 3;
+    const auto all = [](float x) { return Float4{x, x, x, x}; };
+    return {all(o[k]), all(o[u]), all(o[v]), all(d[k]), all(d[u]), all(d[v])};
+}
+
 // A query's ray with its three projections, made once per query.
 struct alignas(16) QueryRay {
     RayArrays arrays;
     ProjectedRay byAxis[3];
 
-    explicit QueryRay(const RayArrays& ray) : arrays(ray) {
-        const float* o = ray.origin;
-        const float* d = ray.direction;
-        for (int k = 0; k < 3; ++k) {
-            const int u = (k + 1) % 3;
-            const int v = (k + 2) % 3;
-            const auto all = [](float x) { return Float4{x, x, x, x}; };
-            byAxis[k] = {all(o[k]), all(o[u]), all(o[v]), all(d[k]), all(d[u]), all(d[v])};
-        }
-    }
+    explicit QueryRay(const RayArrays& ray)
+        : arrays(ray), byAxis{projected(ray, 0), projected(ray, 1), projected(ray, 2)} {}
 };
 
 // What the projection test finds for four triangles: the plane distance t, the barycentric weights of
