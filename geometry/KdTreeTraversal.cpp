@@ -524,9 +524,6 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
     const QueryRay query = queryOf(ray);
     const RayArrays& arrays = query.arrays;
     int result = 0;
-    // The limit is the same for every search of this query, and one that finds a blocker ends it: an
-    // instance in the memo was searched and found clear.
-    InstanceMemo clear;
     ProxyFilter filter(proxyBoxes, arrays, distance);
     walk(flatNodes.data(), arrays, stack, scratch.mod3Table.data(), [&](const KdFlatNode* leaf, int) {
         const LeafPackets run = packetsOf(*this, *leaf);
@@ -543,19 +540,16 @@ int KdTree::occluded(const Ray& ray, float distance, TraversalScratch& scratch) 
                     return true;
                 }
                 const SceneGeometry& instance = *p->owner->instance;
-                if (clear.find(&instance, distance) != nullptr) {
-                    continue;
-                }
                 if (occludedInInstance(localRay(ray, instance), distance, instance, scratch) != 0) {
                     result = 1;
                     return true;
                 }
-                InstanceMemo::Entry searched;
-                searched.instance = &instance;
-                searched.limit = distance;
-                clear.add(searched);
+                // The limit is the same for every search of this query, so a box found clear stays
+                // clear: none of its packets, this one included, is tested again. (Proxies past the
+                // last group, which the loaders never make, are searched again on each hit.)
                 if (packet->group != TrianglePacket::everywhere) {
                     filter.skip(packet->group);
+                    break;
                 }
             }
         }
