@@ -1,16 +1,14 @@
 // Ray queries and the per-frame rebuild on seeded random two-level scenes, and the shipped scene's
 // animation step, one thread.
-#include "animation/AnimationClock.h"
-#include "animation/RobotState.h"
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/TraversalScratch.h"
 #include "geometry/Triangle.h"
 #include "scene/Scene.h"
-#include "animation/SceneLoader.h"
 #include "scene/SceneObject.h"
 #include "geometry/Vertex.h"
 #include "tests/support/RandomScene.h"
+#include "tests/support/ShippedScene.h"
 
 #include <benchmark/benchmark.h>
 
@@ -128,16 +126,11 @@ void TopLevelRebuild(benchmark::State& state) {
 // The shipped scene's per-frame step: the robot animated, the orbiting models placed and its top-level
 // tree rebuilt. Reads meshes/ from the working directory, the project root.
 void ShippedTopLevelStep(benchmark::State& state) {
-    Scene scene;
-    KdPool pool;
-    loadScene(scene, pool, "meshes/");
-    pool.setBase();
-    RobotState robot;
-    AnimationClock clock;
+    ShippedScene shipped;
     for (auto _ : state) {
-        animationStep(robot, clock, true, scene, pool);
+        shipped.step();
     }
-    state.counters["triangles"] = static_cast<double>(scene.primitiveCount());
+    state.counters["triangles"] = static_cast<double>(shipped.scene.primitiveCount());
 }
 
 } // namespace

@@ -1,6 +1,3 @@
-#include "animation/AnimationClock.h"
-#include "animation/RobotState.h"
-#include "animation/SceneLoader.h"
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/TraversalScratch.h"
@@ -9,6 +6,7 @@
 #include "scene/SceneObject.h"
 #include "geometry/Vertex.h"
 #include "tests/support/RandomScene.h"
+#include "tests/support/ShippedScene.h"
 
 #include <gtest/gtest.h>
 
@@ -197,12 +195,8 @@ std::uint64_t treeDigest(const KdTree& tree, const SceneGeometry& scene) {
 }
 
 TEST(KdTree, ShippedSceneTreesAreTheRecordedOnes) {
-    Scene scene;
-    KdPool pool;
-    loadScene(scene, pool, "meshes/");
-    pool.setBase();
-    RobotState robot;
-    AnimationClock clock;
+    ShippedScene shipped;
+    const Scene& scene = shipped.scene;
     const auto digest = [&] {
         const auto& top = static_cast<const KdTree&>(*scene.accelerator);
         std::uint64_t all = treeDigest(top, scene);
@@ -216,7 +210,7 @@ TEST(KdTree, ShippedSceneTreesAreTheRecordedOnes) {
     };
     EXPECT_EQ(0x2186ea012d5ae099u, digest());
     for (int frame = 0; frame < 40; ++frame) {
-        animationStep(robot, clock, true, scene, pool);
+        shipped.step();
     }
     EXPECT_EQ(0x01a3a25509ecbce7u, digest());
 }
