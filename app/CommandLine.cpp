@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/FrameFileName.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -113,6 +115,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool headless) {
             if (m == OptionMatch::missingValue || value.empty()) {
                 return failure("--out needs a file name");
             }
+            if (const std::string problem = FrameFileName::problem(value); !problem.empty()) {
+                return failure("--out " + value + ": " + problem);
+            }
             result.headless.out = value;
             continue;
         }
@@ -173,7 +178,8 @@ std::string usageText(const std::string& program, bool headless) {
                 "Options:\n"
                 "  --frames N    render N frames (default 1)\n"
                 "  --keys KEYS   send each character to the keyboard handler before the first frame\n"
-                "  --out FILE    write the last frame; PNG if FILE ends in .png, else binary PPM\n"
+                "  --out FILE    write the last frame; PNG if FILE ends in .png, else binary PPM;\n"
+                "                with a frame number in it (frames/%04d.png) write every frame\n"
                 "  --stats       print the time and ray count of every frame, then the medians\n"
                 "  --digest      print a digest of every frame's unrounded pixels, to compare builds\n";
     }

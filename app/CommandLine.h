@@ -8,10 +8,11 @@ namespace Raytracer {
 
 // Options only the headless renderer takes.
 struct HeadlessOptions {
-    int frames = 1;     // frames to render, each driven as the idle callback drives one
-    std::string keys;   // characters sent through the keyboard handler before the first frame
-    std::string out;    // image of the last frame: PNG when it ends in .png, else binary PPM
-    bool stats = false; // a timing line per frame and a median line
+    int frames = 1;   // frames to render, each driven as the idle callback drives one
+    std::string keys; // characters sent through the keyboard handler before the first frame
+    // Image of the last frame, or of every frame (FrameFileName): PNG when it ends in .png, else binary PPM.
+    std::string out;
+    bool stats = false;  // a timing line per frame and a median line
     bool digest = false; // a line per frame with the digest of its float frame buffer
 };
 

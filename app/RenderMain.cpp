@@ -2,15 +2,19 @@
 #include "app/AppState.h"
 #include "app/CommandLine.h"
 #include "app/FatalReport.h"
+#include "app/FrameFileName.h"
 #include "app/FrameStatistics.h"
 #include "app/HeadlessWindow.h"
 #include "app/InputHandler.h"
+#include "app/ProgressLine.h"
 #include "app/Startup.h"
 #include "math/FatalError.h"
 #include "render/FrameBuffer.h"
 #include "render/FrameDigest.h"
 #include "render/ImageWriter.h"
 #include "render/Renderer.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -28,6 +32,11 @@ int run(AppState& app, const HeadlessOptions& options) {
     }
 
     FrameStatistics statistics;
+    const FrameFileName out(options.out);
+    // Progress goes only to a terminal: scripts and pipes see exactly the lines they always saw.
+    const bool showProgress = ::isatty(STDERR_FILENO) == 1;
+    ProgressLine progress(options.frames);
+    const auto runStart = std::chrono::steady_clock::now();
     Renderer& renderer = *app.renderer;
     for (int frame = 0; frame < options.frames; ++frame) {
         input.updateCamera();
@@ -44,12 +53,22 @@ int run(AppState& app, const HeadlessOptions& options) {
         if (options.digest) {
             std::printf("frame %d digest %s\n", frame + 1, digestText(frameDigest(*app.frameBuffer)).c_str());
         }
+        if (out.numbered()) {
+            writeImage(*app.frameBuffer, out.forFrame(frame + 1));
+        }
+        if (showProgress) {
+            const std::chrono::duration<double> sinceStart = std::chrono::steady_clock::now() - runStart;
+            std::fputs(progress.update(frame + 1, sinceStart.count()).c_str(), stderr);
+        }
+    }
+    if (showProgress) {
+        std::fputs(progress.finish().c_str(), stderr);
     }
     if (options.stats) {
         std::printf("%s\n", statistics.medianLine().c_str());
     }
-    if (!options.out.empty()) {
-        writeImage(*app.frameBuffer, options.out);
+    if (!options.out.empty() && !out.numbered()) {
+        writeImage(*app.frameBuffer, out.forFrame(options.frames));
     }
     return 0;
 }

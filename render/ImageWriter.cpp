@@ -1,6 +1,7 @@
 #include "render/ImageWriter.h"
 
 #include "math/FatalError.h"
+#include "render/AtomicFile.h"
 #include "render/FrameBuffer.h"
 
 #include <png.h>
@@ -8,16 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace Raytracer {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
@@ -41,16 +37,29 @@ std::vector<unsigned char> displayBytes(const FrameBuffer& frame) {
     return bytes;
 }
 
-FatalError writeFailure(const std::string& path, const char* reason) {
-    return FatalError("Error writing file " + path + ": " + reason);
+// What went wrong inside libpng, kept for our one line instead of libpng printing its own.
+struct PngFailure {
+    const char* message = nullptr;
+    int error = 0; // errno as the failing write left it, 0 when it was no write
+};
+
+[[noreturn]] void onPngError(png_structp png, png_const_charp message) {
+    PngFailure& failure = *static_cast<PngFailure*>(png_get_error_ptr(png));
+    failure.error = errno;
+    failure.message = message;
+    png_longjmp(png, 1);
 }
 
+void onPngWarning(png_structp, png_const_charp) {}
+
 void writePng(std::FILE* file, const std::string& path, int w, int h, std::vector<unsigned char>& bytes) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    PngFailure failure;
+    errno = 0;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     if (info == nullptr) {
         png_destroy_write_struct(&png, nullptr);
-        throw writeFailure(path, "out of memory");
+        throw FatalError(AtomicFile::failureLine(path, "out of memory"));
     }
     std::vector<png_bytep> rows(static_cast<std::size_t>(h));
     for (int y = 0; y < h; ++y) {
@@ -59,7 +68,10 @@ void writePng(std::FILE* file, const std::string& path, int w, int h, std::vecto
     // libpng reports errors by longjmp; nothing with a destructor is created past this point.
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        throw writeFailure(path, "the PNG encoder failed");
+        const std::string reason = failure.error != 0
+                                       ? std::strerror(failure.error)
+                                       : "the PNG encoder failed: " + std::string(failure.message);
+        throw FatalError(AtomicFile::failureLine(path, reason.c_str()));
     }
     png_init_io(png, file);
     png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
@@ -83,20 +95,15 @@ unsigned char toDisplayByte(float channel) {
 }
 
 void writeImage(const FrameBuffer& frame, const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-    if (!file) {
-        throw writeFailure(path, std::strerror(errno));
-    }
     std::vector<unsigned char> bytes = displayBytes(frame);
+    AtomicFile file(path);
     if (endsWith(path, ".png")) {
-        writePng(file.get(), path, frame.width(), frame.height(), bytes);
+        writePng(file.stream(), path, frame.width(), frame.height(), bytes);
     } else {
-        std::fprintf(file.get(), "P6\n%d %d\n255\n", frame.width(), frame.height());
-        std::fwrite(bytes.data(), 1, bytes.size(), file.get());
+        std::fprintf(file.stream(), "P6\n%d %d\n255\n", frame.width(), frame.height());
+        std::fwrite(bytes.data(), 1, bytes.size(), file.stream());
     }
-    if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-        throw writeFailure(path, std::strerror(errno));
-    }
+    file.commit();
 }
 
 } // namespace Raytracer

@@ -1,7 +1,9 @@
 #include "app/CommandLine.h"
+#include "app/FrameFileName.h"
 #include "app/FrameStatistics.h"
 #include "app/InputHandler.h"
 #include "app/Overlay.h"
+#include "app/ProgressLine.h"
 #include "render/Renderer.h"
 #include "scene/Scene.h"
 #include "shading/PointLight.h"
@@ -176,6 +178,46 @@ TEST(FrameStatistics, LinesAndMedians) {
     EXPECT_EQ("median: 200.0 ms, 6.00 Mrays/s over 3 frames", statistics.medianLine());
     statistics.add(300.0, 2400000);
     EXPECT_EQ("median: 250.0 ms, 7.00 Mrays/s over 4 frames", statistics.medianLine());
+}
+
+// Frame 7 and frame 12345 of each pattern, or why it is refused.
+TEST(FrameFileName, PatternsAndRefusals) {
+    const struct {
+        const char* pattern;
+        const char* named;
+    } cases[] = {
+        {"frames/%04d.png", "frames/0007.png frames/12345.png"},
+        {"%d", "7 12345"},
+        {"run%%-%03d.ppm", "run%-007.ppm run%-12345.ppm"},
+        {"100%%.png", "100%.png 100%.png"},
+        {"%09d.png", "000000007.png 000012345.png"},
+        {"%s.png", "a % in the file name must begin %d, %0Nd (N from 1 to 9) or %%"},
+        {"%4d.png", "a % in the file name must begin %d, %0Nd (N from 1 to 9) or %%"},
+        {"%010d.png", "a % in the file name must begin %d, %0Nd (N from 1 to 9) or %%"},
+        {"frame%", "a % in the file name must begin %d, %0Nd (N from 1 to 9) or %%"},
+        {"%d/%d.png", "the file name holds more than one frame number"},
+    };
+    for (const auto& c : cases) {
+        const std::string problem = FrameFileName::problem(c.pattern);
+        const FrameFileName name(problem.empty() ? c.pattern : "");
+        EXPECT_EQ(c.named, problem.empty() ? name.forFrame(7) + " " + name.forFrame(12345) : problem)
+            << c.pattern;
+    }
+}
+
+// Nothing before two seconds, at most four lines a second, none after the last frame, and a clear at the
+// end only when something was shown.
+TEST(ProgressLine, WhenAndWhat) {
+    ProgressLine progress(100);
+    EXPECT_EQ("", progress.finish());
+    EXPECT_EQ("", progress.update(5, 1.9));
+    EXPECT_EQ("\rframe 8 of 100, 4.0 frames/s, 23 s left\x1b[K", progress.update(8, 2.0));
+    EXPECT_EQ("", progress.update(9, 2.2));
+    EXPECT_EQ("\rframe 12 of 100, 4.0 frames/s, 22 s left\x1b[K", progress.update(12, 3.0));
+    EXPECT_EQ("\rframe 20 of 100, 0.2 frames/s, 6 min 40 s left\x1b[K", progress.update(20, 100.0));
+    EXPECT_EQ("\rframe 21 of 100, 0.0 frames/s, 1 h 02 min left\x1b[K", progress.update(21, 1000.0));
+    EXPECT_EQ("", progress.update(100, 2000.0));
+    EXPECT_EQ("\r\x1b[K", progress.finish());
 }
 
 } // namespace
