@@ -181,8 +181,11 @@ void msModel::clear() {
 }
 
 bool msModel::load(const std::string& path) {
+    return load(readFileBytes(path), path);
+}
+
+bool msModel::load(const std::vector<std::uint8_t>& bytes, const std::string& path) {
     clear();
-    const std::vector<std::uint8_t> bytes = readFileBytes(path);
     Cursor in(bytes, path);
     try {
         in.require(idSize + 4, std::string("the header"), std::string("the id and version need"));
@@ -194,10 +197,13 @@ bool msModel::load(const std::string& path) {
         }
 
         in.require(2, std::string("the header"), std::string("the vertex count needs"));
-        vertices.resize(in.u16());
+        // Every count is checked against the bytes left before anything is sized by it, so that a short
+        // file cannot make the reader allocate for records it does not hold.
+        const std::uint16_t vertexCount = in.u16();
         in.requireBy(
-            vertexSize * vertices.size(), [] { return std::string("the vertices"); },
-            [&] { return plural(vertices.size(), "vertex needs", "vertices need"); });
+            vertexSize * vertexCount, [] { return std::string("the vertices"); },
+            [&] { return plural(vertexCount, "vertex needs", "vertices need"); });
+        vertices.resize(vertexCount);
         for (MsVertex& v : vertices) {
             v.flags = in.u8();
             v.position = in.f32x3();
@@ -206,10 +212,11 @@ bool msModel::load(const std::string& path) {
         }
 
         in.require(2, std::string("the triangles"), std::string("the triangle count needs"));
-        triangles.resize(in.u16());
+        const std::uint16_t triangleCount = in.u16();
         in.requireBy(
-            triangleSize * triangles.size(), [] { return std::string("the triangles"); },
-            [&] { return plural(triangles.size(), "triangle needs", "triangles need"); });
+            triangleSize * triangleCount, [] { return std::string("the triangles"); },
+            [&] { return plural(triangleCount, "triangle needs", "triangles need"); });
+        triangles.resize(triangleCount);
         for (MsTriangle& t : triangles) {
             t.flags = in.u16();
             for (std::uint16_t& index : t.vertexIndices) {
@@ -225,22 +232,23 @@ bool msModel::load(const std::string& path) {
         }
 
         in.require(2, std::string("the groups"), std::string("the group count needs"));
-        groups.resize(in.u16());
-        for (std::size_t g = 0; g < groups.size(); ++g) {
-            MsGroup& group = groups[g];
+        const std::uint16_t groupCount = in.u16();
+        for (std::size_t g = 0; g < groupCount; ++g) {
             in.requireBy(
-                groupHeaderSize, [&] { return "group " + ordinal(g, groups.size()); },
+                groupHeaderSize, [&] { return "group " + ordinal(g, groupCount); },
                 [] { return std::string("its flags, name and triangle count need"); });
+            MsGroup& group = groups.emplace_back();
             group.flags = in.u8();
             group.name = in.name(nameSize);
-            group.triangleIndices.resize(in.u16());
+            const std::uint16_t indexCount = in.u16();
             in.requireBy(
-                2 * group.triangleIndices.size() + 1,
-                [&] { return "group " + ordinal(g, groups.size()) + " \"" + group.name + "\""; },
+                2 * indexCount + 1,
+                [&] { return "group " + ordinal(g, groupCount) + " \"" + group.name + "\""; },
                 [&] {
-                    return plural(group.triangleIndices.size(), "triangle index", "triangle indices") +
+                    return plural(indexCount, "triangle index", "triangle indices") +
                            " and its material index need";
                 });
+            group.triangleIndices.resize(indexCount);
             for (std::uint16_t& index : group.triangleIndices) {
                 index = in.u16();
             }
@@ -248,10 +256,11 @@ bool msModel::load(const std::string& path) {
         }
 
         in.require(2, std::string("the materials"), std::string("the material count needs"));
-        materials.resize(in.u16());
+        const std::uint16_t materialCount = in.u16();
         in.requireBy(
-            materialSize * materials.size(), [] { return std::string("the materials"); },
-            [&] { return plural(materials.size(), "material needs", "materials need"); });
+            materialSize * materialCount, [] { return std::string("the materials"); },
+            [&] { return plural(materialCount, "material needs", "materials need"); });
+        materials.resize(materialCount);
         for (MsMaterial& m : materials) {
             m.name = in.name(nameSize);
             m.ambient = in.f32x4();
@@ -281,29 +290,31 @@ bool msModel::load(const std::string& path) {
         totalFrames = in.i32();
 
         in.require(2, std::string("the joints"), std::string("the joint count needs"));
-        joints.resize(in.u16());
-        for (std::size_t j = 0; j < joints.size(); ++j) {
-            MsJoint& joint = joints[j];
-            const auto where = [&] { return "joint " + ordinal(j, joints.size()); };
+        const std::uint16_t jointCount = in.u16();
+        for (std::size_t j = 0; j < jointCount; ++j) {
+            const auto where = [&] { return "joint " + ordinal(j, jointCount); };
             in.requireBy(jointHeaderSize, where, [] { return std::string("its header needs"); });
+            MsJoint& joint = joints.emplace_back();
             joint.flags = in.u8();
             joint.name = in.name(nameSize);
             joint.parentName = in.name(nameSize);
             joint.rotation = in.f32x3();
             joint.position = in.f32x3();
-            joint.rotationKeys.resize(in.u16());
-            joint.positionKeys.resize(in.u16());
+            const std::uint16_t rotationKeyCount = in.u16();
+            const std::uint16_t positionKeyCount = in.u16();
             const auto named = [&] { return where() + " \"" + joint.name + "\""; };
-            in.requireBy(keySize * joint.rotationKeys.size(), named, [&] {
-                return "its " + plural(joint.rotationKeys.size(), "rotation key needs", "rotation keys need");
+            in.requireBy(keySize * rotationKeyCount, named, [&] {
+                return "its " + plural(rotationKeyCount, "rotation key needs", "rotation keys need");
             });
+            joint.rotationKeys.resize(rotationKeyCount);
             for (MsKeyframe& key : joint.rotationKeys) {
                 key.time = in.f32() * animationFps;
                 key.value = in.f32x3();
             }
-            in.requireBy(keySize * joint.positionKeys.size(), named, [&] {
-                return "its " + plural(joint.positionKeys.size(), "position key needs", "position keys need");
+            in.requireBy(keySize * positionKeyCount, named, [&] {
+                return "its " + plural(positionKeyCount, "position key needs", "position keys need");
             });
+            joint.positionKeys.resize(positionKeyCount);
             for (MsKeyframe& key : joint.positionKeys) {
                 key.time = in.f32() * animationFps;
                 key.value = in.f32x3();

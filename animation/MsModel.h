@@ -83,6 +83,8 @@ class msModel {
     // Throws FatalError (one line naming the file) when it cannot be opened or when it states more
     // than it holds: counts or lengths that run past its end.
     bool load(const std::string& path);
+    // The same from the file's bytes already in memory; path only names the file in messages.
+    bool load(const std::vector<std::uint8_t>& bytes, const std::string& path);
 
     std::vector<MsVertex> vertices;
     std::vector<MsTriangle> triangles;

@@ -4,7 +4,9 @@
 
 #include "animation/MsModel.h"
 #include "math/FatalError.h"
-#include "tests/fuzz/FuzzSupport.h"
+
+#include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -21,11 +23,9 @@ float sumKeys(const std::vector<MsKeyframe>& keys) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = Fuzz::scratchDirectory() + "/fuzz.ms3d";
-    Fuzz::writeFile(path, data, size);
     try {
         msModel model;
-        if (!model.load(path)) {
+        if (!model.load(std::vector<std::uint8_t>(data, data + size), "fuzz.ms3d")) {
             return 0;
         }
         volatile float sink = model.animationFps;
