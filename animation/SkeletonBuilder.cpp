@@ -194,8 +194,10 @@ class Builder {
 } // namespace
 
 std::string companionObjName(const std::string& fileName) {
-    // A leading run of dots (as in "./meshes/...") is not the extension's dot.
-    const std::size_t start = fileName.find_first_not_of('.');
+    // Only the file name's own dots count, past a leading run of them: a directory may hold dots
+    // ("./meshes/", "/tmp/tmp.x3Yq/").
+    const std::size_t slash = fileName.rfind('/');
+    const std::size_t start = fileName.find_first_not_of('.', slash == std::string::npos ? 0 : slash + 1);
     const std::size_t dot = start == std::string::npos ? std::string::npos : fileName.find('.', start);
     return fileName.substr(0, dot) + ".obj";
 }

@@ -11,6 +11,7 @@ void AppState::apply(const StartupSettings& startup) {
     startReflectionSamples = startup.startReflectionSamples;
     startWithAreaLight = startup.startWithAreaLight;
     startWithAntiAliasing = startup.startWithAntiAliasing;
+    sceneDirectory = startup.sceneDirectory;
 }
 
 } // namespace Raytracer

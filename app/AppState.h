@@ -7,6 +7,10 @@ namespace Raytracer {
 class FrameBuffer;
 class Renderer;
 
+// Where the scene files are read from unless --meshes names another directory: relative to the working
+// directory, with the final slash that file names are appended to.
+inline constexpr const char* defaultSceneDirectory = "meshes/";
+
 // The start-up values the command line sets. Missing arguments keep these defaults.
 struct StartupSettings {
     int imageSize = 512; // width and height: the image is square
@@ -16,6 +20,7 @@ struct StartupSettings {
     int startReflectionSamples = 8;
     bool startWithAreaLight = false;
     bool startWithAntiAliasing = false;
+    std::string sceneDirectory = defaultSceneDirectory;
 };
 
 // Camera angles the viewer starts with and F2 restores, in radians; positive pitch looks down.
@@ -33,8 +38,8 @@ struct AppState {
     bool startWithAreaLight = false;
     bool startWithAntiAliasing = false;
 
-    // Where the scene files are read from, relative to the working directory.
-    std::string sceneDirectory = "meshes/";
+    // Where the scene, its materials, textures and models are read from, ending in a slash.
+    std::string sceneDirectory = defaultSceneDirectory;
 
     Renderer* renderer = nullptr;
     FrameBuffer* frameBuffer = nullptr;

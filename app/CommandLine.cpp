@@ -84,6 +84,15 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool headless) {
             result.outcome = CommandLine::Outcome::help;
             return result;
         }
+        // Both programs read the scene. File names are appended to the directory, so it keeps a final slash.
+        if (std::string directory;
+            matchOption(arg, "--meshes", argc, argv, i, directory) != OptionMatch::other) {
+            if (directory.empty()) {
+                return failure("--meshes needs a directory");
+            }
+            result.startup.sceneDirectory = directory.back() == '/' ? directory : directory + "/";
+            continue;
+        }
         if (!headless) {
             return failure("unknown option " + arg);
         }
@@ -161,7 +170,7 @@ std::string usageText(const std::string& program, bool headless) {
     std::string text =
         "Usage: " + program +
         " [ignored [size [bucket [subdivisions [depth [samples [arealight [antialiasing]]]]]]]]";
-    text += headless ? " [options]\n" : "\n";
+    text += " [options]\n";
     text += headless ? "Renders frames of the Lumenbox scene without a window and writes the last one.\n"
                      : "Ray traces the animated Lumenbox scene in a window.\n";
     text += "\n"
@@ -173,10 +182,12 @@ std::string usageText(const std::string& program, bool headless) {
             "  samples       rays per blurred reflection (default 8)\n"
             "  arealight     1 starts with the first light sampled as an area light (default 0)\n"
             "  antialiasing  1 starts with 2 x 2 anti-aliasing (default 0)\n";
+    text += "\n"
+            "Options:\n"
+            "  --meshes DIR  read the scene, its materials, textures and models from DIR (default " +
+            std::string(defaultSceneDirectory) + ")\n";
     if (headless) {
-        text += "\n"
-                "Options:\n"
-                "  --frames N    render N frames (default 1)\n"
+        text += "  --frames N    render N frames (default 1)\n"
                 "  --keys KEYS   send each character to the keyboard handler before the first frame\n"
                 "  --out FILE    write the last frame; PNG if FILE ends in .png, else binary PPM;\n"
                 "                with a frame number in it (frames/%04d.png) write every frame\n"

@@ -29,8 +29,9 @@ struct CommandLine {
 // Exit status for a command line that cannot be run.
 constexpr int usageExitStatus = 2;
 
-// Arguments beginning with "--" are options and are taken out first; headless enables the options of
-// the headless renderer. Missing positional arguments keep their defaults.
+// Arguments beginning with "--" are options and are taken out first; both programs take --meshes and
+// --help, and headless enables the options of the headless renderer. Missing positional arguments keep
+// their defaults.
 CommandLine parseCommandLine(int argc, const char* const* argv, bool headless);
 
 // The text --help prints.

@@ -2,6 +2,7 @@
 
 #include "geometry/Triangle.h"
 #include "math/FatalError.h"
+#include "scene/CornerVertices.h"
 #include "scene/MaterialBuilder.h"
 #include "scene/ObjModel.h"
 #include "scene/Scene.h"
@@ -9,7 +10,9 @@
 #include "shading/Material.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
+#include <vector>
 
 namespace Raytracer {
 
@@ -44,12 +47,14 @@ std::int32_t localIndex(std::int32_t index, std::int32_t base, std::size_t count
     return static_cast<std::int32_t>(local);
 }
 
+Vector3 toVector(const ObjVector& v) {
+    return Vector3(static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z));
+}
+
 } // namespace
 
 void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyFor, Scene& target,
                  const std::string& source) {
-    sceneObject.allocateVertices(static_cast<int>(object.vertices.size()));
-
     // The first record, in file order, whose name ends with the usemtl text; the default otherwise.
     const MtlMaterial* record = nullptr;
     if (object.materialText) {
@@ -62,11 +67,49 @@ void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyF
     const std::int32_t normalBase = smallestIndex(object.faces, &ObjFace::normal);
     const std::int32_t texCoordBase = smallestIndex(object.faces, &ObjFace::texCoord);
 
-    for (std::size_t i = 0; i < object.vertices.size(); ++i) {
-        const ObjVector& v = object.vertices[i];
-        const Vector3 position(static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z));
-        sceneObject.vertices[i]->position = position;
-        sceneObject.restVertices[i]->position = position;
+    // Every corner is checked and given its vertex before any vertex exists: the vertex count is known
+    // only then, and the vertices must not move once triangles point at them.
+    CornerVertices split(object.vertices.size());
+    std::vector<std::array<std::int32_t, 3>> faceVertices;
+    faceVertices.reserve(object.faces.size());
+    for (const ObjFace& face : object.faces) {
+        if (face.cornerCount < 3) {
+            throw FatalError(source + ": a face has " + std::to_string(face.cornerCount) +
+                             " corners; at least 3 are needed");
+        }
+        CornerKey cornerKeys[3];
+        for (int k = 0; k < 3; ++k) {
+            cornerKeys[k].position =
+                localIndex(face.vertex[k], vertexBase, object.vertices.size(), "vertex", "vertices", source);
+        }
+        for (int k = 0; k < 3; ++k) {
+            if (face.normal[k] >= 0) {
+                cornerKeys[k].normal = localIndex(face.normal[k], normalBase, object.normals.size(), "normal",
+                                                  "normals", source);
+            }
+            if (face.texCoord[k] >= 0) {
+                cornerKeys[k].texCoord = localIndex(face.texCoord[k], texCoordBase, object.texCoords.size(),
+                                                    "texture coordinate", "texture coordinates", source);
+            }
+        }
+        faceVertices.push_back(
+            {split.vertexOf(cornerKeys[0]), split.vertexOf(cornerKeys[1]), split.vertexOf(cornerKeys[2])});
+    }
+
+    const std::vector<CornerKey>& keys = split.vertices();
+    sceneObject.allocateVertices(static_cast<int>(keys.size()));
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        for (Vertex* vertex : {sceneObject.vertices[i], sceneObject.restVertices[i]}) {
+            vertex->position = toVector(object.vertices[static_cast<std::size_t>(keys[i].position)]);
+            if (keys[i].normal >= 0) {
+                vertex->normal = toVector(object.normals[static_cast<std::size_t>(keys[i].normal)]);
+            }
+            if (keys[i].texCoord >= 0) {
+                const ObjVector& t = object.texCoords[static_cast<std::size_t>(keys[i].texCoord)];
+                vertex->u = static_cast<float>(t.x);
+                vertex->v = static_cast<float>(t.y);
+            }
+        }
     }
 
     sceneObject.firstPrimitive = target.primitiveCount();
@@ -74,40 +117,20 @@ void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyF
     const std::int32_t type = proxyFor != nullptr ? Primitive::proxy
                               : environment       ? Primitive::environment
                                                   : Primitive::lit;
-    for (const ObjFace& face : object.faces) {
-        if (face.cornerCount < 3) {
-            throw FatalError(source + ": a face has " + std::to_string(face.cornerCount) +
-                             " corners; at least 3 are needed");
-        }
-        std::int32_t corners[3];
-        for (int k = 0; k < 3; ++k) {
-            corners[k] =
-                localIndex(face.vertex[k], vertexBase, object.vertices.size(), "vertex", "vertices", source);
-        }
+    for (const std::array<std::int32_t, 3>& corners : faceVertices) {
         Triangle* triangle =
             target.create<Triangle>(type, sceneObject.vertices[corners[0]], sceneObject.vertices[corners[1]],
                                     sceneObject.vertices[corners[2]]);
-        // The constructor wrote the face normal into the current copies; the file's values win where
-        // it has them, and both copies always agree.
-        for (int k = 0; k < 3; ++k) {
-            Vertex& current = *sceneObject.vertices[corners[k]];
-            Vertex& rest = *sceneObject.restVertices[corners[k]];
-            if (face.normal[k] >= 0) {
-                const ObjVector& n = object.normals[localIndex(
-                    face.normal[k], normalBase, object.normals.size(), "normal", "normals", source)];
-                current.normal =
-                    Vector3(static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z));
+        // The constructor wrote the face normal into the current copies: a vertex with a normal of its
+        // own takes it back from the rest copy, one without keeps the face normal in both.
+        for (const std::int32_t i : corners) {
+            Vertex& current = *sceneObject.vertices[i];
+            Vertex& rest = *sceneObject.restVertices[i];
+            if (keys[i].normal >= 0) {
+                current.normal = rest.normal;
+            } else {
+                rest.normal = current.normal;
             }
-            rest.normal = current.normal;
-            if (face.texCoord[k] >= 0) {
-                const ObjVector& t =
-                    object.texCoords[localIndex(face.texCoord[k], texCoordBase, object.texCoords.size(),
-                                                "texture coordinate", "texture coordinates", source)];
-                current.u = static_cast<float>(t.x);
-                current.v = static_cast<float>(t.y);
-            }
-            rest.u = current.u;
-            rest.v = current.v;
         }
         if (proxyFor != nullptr) {
             triangle->owner = &sceneObject;

@@ -17,8 +17,9 @@ class SceneObject;
 // Face indices count through the whole file; each kind is mapped to the object's own lists by
 // subtracting the smallest index the object's faces use, which holds because every object's faces
 // use its first position, normal and texture coordinate. An index that still falls outside the
-// object's lists throws FatalError. A corner without a normal keeps the face normal, one without
-// texture coordinates keeps what the vertex holds ((0, 0) unless an earlier face set it).
+// object's lists throws FatalError. Each distinct (position, normal, texture coordinate) combination
+// the corners use is a vertex of its own (see CornerVertices). A vertex without a normal has the face
+// normal of the last face that uses it, one without texture coordinates has (0, 0).
 void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyFor, Scene& target,
                  const std::string& source);
 

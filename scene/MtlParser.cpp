@@ -5,6 +5,7 @@
 #include "scene/LineTokenizer.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace Raytracer {
@@ -31,13 +32,25 @@ std::string nextMapName(LineTokenizer& tokens) {
     return token ? withoutLineEnd(*token) : std::string();
 }
 
+// A texture is named by its path from the working directory; when no file is there, its file name is
+// looked for in the library's directory, so that a scene directory copied elsewhere keeps its textures
+// (the shipped libraries name them as meshes/floor.tga).
+std::string texturePath(const std::string& name, const std::string& directory) {
+    std::error_code unreadable;
+    if (name.empty() || std::filesystem::exists(name, unreadable)) {
+        return name;
+    }
+    const std::size_t slash = name.rfind('/');
+    return directory + (slash == std::string::npos ? name : name.substr(slash + 1));
+}
+
 } // namespace
 
 std::vector<MtlMaterial> MtlParser::loadMtl(const std::string& fileName) const {
     const std::string path = m_directory + fileName;
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
     if (!file) {
-        throw FatalError("Error reading file: " + fileName);
+        throw FatalError("Error reading file: " + path);
     }
 
     std::vector<MtlMaterial> materials;
@@ -78,9 +91,9 @@ std::vector<MtlMaterial> MtlParser::loadMtl(const std::string& fileName) const {
         } else if (*keyword == "Ni") {
             material.Ni = nextValue(tokens);
         } else if (*keyword == "map_Ka") {
-            material.mapKa = nextMapName(tokens);
+            material.mapKa = texturePath(nextMapName(tokens), m_directory);
         } else if (*keyword == "map_refl") {
-            material.mapRefl = nextMapName(tokens);
+            material.mapRefl = texturePath(nextMapName(tokens), m_directory);
         }
     }
     return materials;

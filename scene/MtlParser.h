@@ -13,8 +13,8 @@ class MtlParser {
   public:
     explicit MtlParser(std::string directory = "meshes/") : m_directory(std::move(directory)) {}
 
-    // One record per "newmtl" block, in file order. A file that cannot be opened throws FatalError
-    // "Error reading file: <fileName>" (the name as given, without the directory).
+    // One record per "newmtl" block, in file order, texture names resolved to the files that will be
+    // read. A file that cannot be opened throws FatalError "Error reading file: <directory><fileName>".
     std::vector<MtlMaterial> loadMtl(const std::string& fileName) const;
 
   private:

@@ -256,5 +256,7 @@ args_case args-out-without-value x 16 16 4 3 2 0 0 --out
 args_case args-out-empty x 16 16 4 3 2 0 0 --out=
 args_case args-out-missing-directory x 16 16 4 3 2 0 0 --out no-such-directory/frame.png
 args_case args-out-missing-directory-ppm x 16 16 4 3 2 0 0 --out no-such-directory/frame.ppm
+args_case args-meshes-without-value x 16 16 4 3 2 0 0 --meshes
+args_case args-meshes-missing-directory x 16 16 4 3 2 0 0 --meshes no-such-directory
 # Escape ends the run at once, before any frame, with status 0.
 args_case args-escape-key x 16 16 4 3 2 0 0 --keys $'\e'

@@ -169,6 +169,7 @@ TEST(SkeletonBuilder, KeysAreWholeLocalTransformsAndMeshesEndInTheirJointsFrames
     EXPECT_LT(apart(Vector3(1, 0, 0), lowerMesh.restVertices[2]->position), 1e-5f);
     EXPECT_EQ("meshes/star.obj", companionObjName("meshes/star.ms3d"));
     EXPECT_EQ("./meshes/cylon.obj", companionObjName("./meshes/cylon.ms3d")); // leading dots are no extension
+    EXPECT_EQ("/tmp/tmp.x3Yq/ball.obj", companionObjName("/tmp/tmp.x3Yq/ball.ms3d")); // nor a directory's
 }
 
 } // namespace

@@ -137,16 +137,16 @@ TEST(Overlay, TextsOfAKnownState) {
     EXPECT_NE(std::string::npos, lines(layoutOverlay(rig.app, 1040).status).find("355 492 Light (J): None|"));
 }
 
-// "size bucket subdivisions depth samples arealight antialiasing, frames 'keys' 'out' stats".
+// "size bucket subdivisions depth samples arealight antialiasing, frames 'keys' 'out' stats 'directory'".
 std::string parsed(std::vector<const char*> args, bool headless) {
     args.insert(args.begin(), "lumenbox");
     const CommandLine c = parseCommandLine(static_cast<int>(args.size()), args.data(), headless);
     const StartupSettings& s = c.startup;
     char text[200];
-    std::snprintf(text, sizeof text, "%d %d %d %d %d %d %d, %d '%s' '%s' %d", s.imageSize, s.bucketSize,
+    std::snprintf(text, sizeof text, "%d %d %d %d %d %d %d, %d '%s' '%s' %d '%s'", s.imageSize, s.bucketSize,
                   s.startAreaLightSubdivisions, s.startTraceDepth, s.startReflectionSamples,
                   s.startWithAreaLight, s.startWithAntiAliasing, c.headless.frames, c.headless.keys.c_str(),
-                  c.headless.out.c_str(), c.headless.stats);
+                  c.headless.out.c_str(), c.headless.stats, s.sceneDirectory.c_str());
     return c.outcome == CommandLine::Outcome::run    ? std::string(text)
            : c.outcome == CommandLine::Outcome::help ? "help"
                                                      : "error: " + c.error;
@@ -156,16 +156,19 @@ std::string parsed(std::vector<const char*> args, bool headless) {
 // only exactly 1 switches on, and options are taken out before the eight positions are counted.
 TEST(CommandLine, AcceptedForms) {
     // 65536 buckets, the most allowed; missing trailing arguments keep their defaults.
-    EXPECT_EQ("4096 16 16 6 8 0 0, 1 '' '' 0", parsed({"x", "4096", "16"}, true));
-    EXPECT_EQ("64 16 0 12 2147483647 0 1, 1 '' '' 0",
+    EXPECT_EQ("4096 16 16 6 8 0 0, 1 '' '' 0 'meshes/'", parsed({"x", "4096", "16"}, true));
+    EXPECT_EQ("64 16 0 12 2147483647 0 1, 1 '' '' 0 'meshes/'",
               parsed({"x", " +64.9", "16", "abc", "12abc", "99999999999999999999", "2", "01x"}, true));
-    EXPECT_EQ(
-        "64 4 16 6 8 0 0, 100000000 'oj+' 'f.png' 1",
-        parsed({"--frames=100000000", "x", "--keys", "oj+", "64", "--stats", "--out=f.png", "4"}, true));
-    EXPECT_EQ("512 16 16 6 8 0 0, 3 '' 'a.ppm' 0",
-              parsed({"--frames", "3", "--keys=", "--out", "a.ppm"}, true));
+    EXPECT_EQ("64 4 16 6 8 0 0, 100000000 'oj+' 'f.png' 1 'copy/'",
+              parsed({"--frames=100000000", "x", "--keys", "oj+", "64", "--stats", "--out=f.png", "4",
+                      "--meshes", "copy"},
+                     true));
+    EXPECT_EQ("512 16 16 6 8 0 0, 3 '' 'a.ppm' 0 '/tmp/s/'",
+              parsed({"--frames", "3", "--keys=", "--out", "a.ppm", "--meshes=/tmp/s/"}, true));
     EXPECT_EQ("help", parsed({"x", "64", "--help"}, true));
-    // The viewer takes no option other than --help.
+    // The viewer takes no option other than --meshes and --help.
+    EXPECT_EQ("64 16 16 6 8 0 0, 1 '' '' 0 'copy/'", parsed({"x", "64", "--meshes=copy"}, false));
+    EXPECT_EQ("error: --meshes needs a directory", parsed({"--meshes="}, false));
     EXPECT_EQ("error: unknown option --stats", parsed({"--stats"}, false));
 }
 

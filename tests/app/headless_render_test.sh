@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# End-to-end check of lumenbox-render: the --stats lines, the PNG and PPM it writes, usage errors, --help
-# and a missing scene.
+# End-to-end check of lumenbox-render: the --stats lines, the PNG and PPM it writes, usage errors, --help,
+# a missing scene and a scene directory copied elsewhere.
 # Usage: headless_render_test.sh path/to/lumenbox-render
 set -uo pipefail
 
@@ -89,5 +89,24 @@ status=$?
 [ "$status" -eq 1 ] || fail "a missing scene exited with $status, expected 1"
 [ "$(cat "$work/missing.err")" = "Error reading file meshes/scene.obj" ] ||
     fail "a missing scene printed: $(cat "$work/missing.err")"
+
+# A copy of the scene directory, read through --meshes from another working directory (whose own
+# meshes/ does not exist), renders the same frame: the textures the MTL file names as meshes/... are
+# found in the copy. The dot in the copy's name must not be taken for the models' extension.
+cp -R meshes "$work/copy.of.meshes" && mkdir "$work/elsewhere" || fail "cannot copy meshes/ into $work"
+"$render" x 32 --digest >"$work/here.out" 2>&1 || fail "the shipped scene failed: $(cat "$work/here.out")"
+(cd "$work/elsewhere" && "$render" x 32 --digest --meshes "$work/copy.of.meshes" >"$work/copy.out" 2>&1)
+status=$?
+[ "$status" -eq 0 ] || fail "--meshes with a copied scene exited with $status: $(cat "$work/copy.out")"
+[ "$(cat "$work/copy.out")" = "$(cat "$work/here.out")" ] ||
+    fail "the copied scene gave \"$(cat "$work/copy.out")\", the shipped one \"$(cat "$work/here.out")\""
+
+# A directory without the scene is named in the one line, with the file within it.
+"$render" x 16 --meshes="$work/absent" >"$work/absent.out" 2>"$work/absent.err"
+status=$?
+[ "$status" -eq 1 ] || fail "a missing --meshes directory exited with $status, expected 1"
+[ ! -s "$work/absent.out" ] || fail "a missing --meshes directory printed on stdout: $(cat "$work/absent.out")"
+[ "$(cat "$work/absent.err")" = "Error reading file $work/absent/scene.obj" ] ||
+    fail "a missing --meshes directory printed: $(cat "$work/absent.err")"
 
 echo "PASS"

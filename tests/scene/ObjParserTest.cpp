@@ -18,9 +18,14 @@ using Indices = std::array<std::int32_t, 4>;
 using Triple = std::array<double, 3>;
 constexpr Indices none{-1, -1, -1, -1};
 
+// Where parse puts the library.
+std::string libraryDirectory() {
+    return ::testing::TempDir() + "lumenbox-obj-" + std::to_string(::getpid()) + "/";
+}
+
 // A whole OBJ text as the loaders read a file; "mtllib lib.mtl" reads the given library text.
 ObjFile parse(std::string text, const std::string& library = "") {
-    const std::string directory = ::testing::TempDir() + "lumenbox-obj-" + std::to_string(::getpid()) + "/";
+    const std::string directory = libraryDirectory();
     std::filesystem::create_directories(directory);
     std::ofstream(directory + "lib.mtl", std::ios::binary) << library;
     std::FILE* file = fmemopen(text.data(), text.size(), "r");
@@ -61,11 +66,11 @@ TEST(ObjParser, CornerTokensGiveZeroBasedIndicesOrAbsent) {
 }
 
 TEST(ObjParser, ObjectLinesCutSectionsThatShareTheHeadersMtlLibrary) {
-    const ObjFile file =
-        parse("mtllib lib.mtl\nv 1.5 -2.25 3e2 7\n# object first\ng old\ng tableOBJ3D\r\nv 4\n"
-              "f 2 -1 1\nusemtl  wood\r\n## object list\nv 2 2 2 # object inline\nv 3 3 3\n",
-              "Ns 50\n# Kd 0 0 0\n  newmtl first\r\n\tKd 0.1 0.2\nNsx 40\nnewmtl\tsecond one\n"
-              "Ks 0.5 0.25 0.125\nNs 30\nd 0.6\nNi 1.33\nmap_Ka wall.tga \r\nmap_refl\tmask.tga\r\n");
+    const ObjFile file = parse(
+        "mtllib lib.mtl\nv 1.5 -2.25 3e2 7\n# object first\ng old\ng tableOBJ3D\r\nv 4\n"
+        "f 2 -1 1\nusemtl  wood\r\n## object list\nv 2 2 2 # object inline\nv 3 3 3\n",
+        "Ns 50\n# Kd 0 0 0\n  newmtl first\r\n\tKd 0.1 0.2\nNsx 40\nnewmtl\tsecond one\n"
+        "Ks 0.5 0.25 0.125\nNs 30\nd 0.6\nNi 1.33\nmap_Ka meshes/floor.tga \r\nmap_refl\tmaps/mask.tga\r\n");
     ASSERT_EQ(1u, file.header.vertices.size());
     const ObjVector& v = file.header.vertices[0]; // three numbers read, the fourth ignored
     EXPECT_EQ(std::tuple(1.5, -2.25, 300.0), std::tuple(v.x, v.y, v.z));
@@ -84,8 +89,11 @@ TEST(ObjParser, ObjectLinesCutSectionsThatShareTheHeadersMtlLibrary) {
     EXPECT_EQ(
         std::tuple("first", Triple{0.1, 0.2, 0.0}, Triple{0.2, 0.2, 0.2}, Triple{1, 1, 1}, 0.0, 1.0, 1.0),
         std::tuple(a.name, a.Kd, a.Ka, a.Ks, a.Ns, a.d, a.Ni));
+    // A texture name is a path from the working directory (the project root); one that names no file
+    // there is read by its file name from the library's directory.
     const MtlMaterial& b = file.header.materials.at(1);
-    EXPECT_EQ(std::tuple("second", Triple{0.5, 0.25, 0.125}, 30.0, 0.6, 1.33, "wall.tga", "mask.tga"),
+    EXPECT_EQ(std::tuple("second", Triple{0.5, 0.25, 0.125}, 30.0, 0.6, 1.33, std::string("meshes/floor.tga"),
+                         libraryDirectory() + "mask.tga"),
               std::tuple(b.name, b.Ks, b.Ns, b.d, b.Ni, b.mapKa, b.mapRefl));
 }
 
