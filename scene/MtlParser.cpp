@@ -32,13 +32,16 @@ std::string nextMapName(LineTokenizer& tokens) {
     return token ? withoutLineEnd(*token) : std::string();
 }
 
-// A texture is named by its path from the working directory; when no file is there, its file name is
-// looked for in the library's directory, so that a scene directory copied elsewhere keeps its textures
-// (the shipped libraries name them as meshes/floor.tga).
+// A texture is named by its path from the working directory; when no file is there, by its path from
+// the library's directory, and last by its file name alone in that directory, so that a scene directory
+// copied elsewhere keeps its textures (the shipped libraries name them as meshes/floor.tga).
 std::string texturePath(const std::string& name, const std::string& directory) {
     std::error_code unreadable;
     if (name.empty() || std::filesystem::exists(name, unreadable)) {
         return name;
+    }
+    if (name.front() != '/' && std::filesystem::exists(directory + name, unreadable)) {
+        return directory + name;
     }
     const std::size_t slash = name.rfind('/');
     return directory + (slash == std::string::npos ? name : name.substr(slash + 1));
