@@ -9,6 +9,7 @@
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <memory>
+#include <string.h>
 #include <vector>
 
 namespace {
@@ -30,7 +31,11 @@ void build(ObjModel model, Scene& scene) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string& directory = Fuzz::scratchDirectory();
-    Fuzz::writeFile(directory + "/fuzz.mtl", data, size);
+    // Only an input that names a library can read it back; the others are spared the write.
+    constexpr char mtllib[] = "mtllib";
+    if (memmem(data, size, mtllib, sizeof mtllib - 1) != nullptr) {
+        Fuzz::writeFile(directory + "/fuzz.mtl", data, size);
+    }
 
     // fmemopen needs a writable buffer; one spare byte keeps it non-empty for an empty input.
     std::vector<char> text(data, data + size);
