@@ -241,6 +241,8 @@ struct MaterialDefinition {
 };
 
 // Names: none ends with another, since a usemtl text picks the first material name ending in it.
+// twinGlass is clear glass as the stage's glass ball is: the colour is absorbed per unit of path, counted
+// on to whatever is seen through the sphere, so a pale colour would turn it black.
 const std::array<MaterialDefinition, 9> materials = {{
     {"robotMetal", {0.56, 0.58, 0.62}, 25.0, 1.0, 1.0, 0.6, 0.08, 40.0},
     {"robotChrome", {0.82, 0.84, 0.88}, 65.0, 1.0, 1.0, 0.9, 0.0, 110.0},
@@ -249,7 +251,7 @@ const std::array<MaterialDefinition, 9> materials = {{
     {"mirrorBall", {0.9, 0.9, 0.95}, 85.0, 1.0, 1.0, 1.0, 0.0, 128.0},
     {"starGold", {1.0, 0.76, 0.22}, 30.0, 1.0, 1.0, 0.9, 0.03, 90.0},
     {"twinSteel", {0.7, 0.72, 0.75}, 55.0, 1.0, 1.0, 0.8, 0.0, 100.0},
-    {"twinGlass", {0.86, 0.95, 1.0}, 8.0, 0.25, 1.5, 1.0, 0.0, 128.0},
+    {"twinGlass", {0.012, 0.006, 0.004}, 8.0, 0.25, 1.5, 1.0, 0.0, 128.0},
     {"twinRuby", {0.78, 0.08, 0.12}, 30.0, 1.0, 1.0, 1.0, 0.0, 100.0},
 }};
 

@@ -16,10 +16,10 @@ namespace {
 
 using Point = Mesh::Point;
 
-// Everything stands on the floor around a free middle: the robot stands at the origin and the other
-// models orbit it at radii 6 to 8, so the objects keep |x| or |z| above 9, on the side the default
-// camera (at (7, 13.05, -18.25), looking down towards (-1, 6, 0)) sees, and off the line of sight
-// behind the robot.
+// Everything but the glass ball stands on the floor around a free middle: the robot stands at the
+// origin and the other models orbit it at radii 6 to 8, so the objects keep |x| or |z| above 9, on the
+// side the default camera (at (7, 13.05, -18.25), looking down towards (-1, 6, 0)) sees, and off the
+// line of sight behind the robot.
 constexpr double floorRadius = 104.0;
 constexpr int floorSides = 32;
 constexpr double skyRadius = 110.0;
@@ -233,9 +233,17 @@ Mesh skyMesh() {
     return mesh;
 }
 
+// The trace core bends a ray only where it enters a body, so a ball of index 1.5 brings the rays through
+// it together about one radius behind it. Resting on the floor, that point lies on the floor under the
+// ball and the whole ball shows one tile. Floating well above the floor, as over the checkerboard of
+// the classic pictures, the rays cross and spread out again before they land: the ball shows the floor
+// upside down, many tiles across, over a band of horizon sky.
+constexpr double glassBallRadius = 2.4;
+constexpr double glassBallHeight = 7.0; // of its centre; about two radii of air under it
+
 Mesh glassBall() {
-    Mesh mesh = sphere(2.4, 32, 20);
-    mesh.translate(-12.0, 2.4, -5.5);
+    Mesh mesh = sphere(glassBallRadius, 32, 20);
+    mesh.translate(-12.0, glassBallHeight, -5.5);
     return mesh;
 }
 
@@ -339,8 +347,12 @@ void writeStage(const std::string& directory) {
         sky.colorTexture = "meshes/sky.tga";
     }
     {
-        // Clear glass with a faint cyan cast: the colour is what the glass absorbs along a ray.
-        MtlEntry& glass = add("glass", 0.10, 0.05, 0.03);
+        // Clear glass with a faint cyan cast. The colour is what the glass absorbs per unit of a ray's
+        // path, and the trace core counts the path from the far side of the ball to what is seen through
+        // it too, some 100 units to the sky: at 0.1 that sky came out deep teal. The mirror ray and the
+        // diffuse term are scaled by the colour as well, so they all but vanish; the highlights and the
+        // picture through the ball carry the look.
+        MtlEntry& glass = add("glass", 0.012, 0.006, 0.004);
         glass.reflectivityPercent = 8.0;
         glass.opacity = 0.1;
         glass.refractionIndex = 1.5;
