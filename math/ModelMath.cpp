@@ -17,6 +17,22 @@ void eulerToQuaternion(const float angles[3], float quaternion[4]) {
     quaternion[3] = cr * cp * cy + sr * sp * sy;
 }
 
+void quaternionToEuler(const float quaternion[4], float angles[3]) {
+    Matrix3x4 m;
+    quaternionToMatrix(quaternion, m);
+    // Qz * Qy * Qx puts -sin(y) in row 2, column 0; rounding may take it just past 1.
+    const float sinY = std::fmax(-1.0f, std::fmin(1.0f, -m[2][0]));
+    angles[1] = std::asin(sinY);
+    if (std::fabs(sinY) < 0.99999f) {
+        angles[0] = std::atan2(m[2][1], m[2][2]);
+        angles[2] = std::atan2(m[1][0], m[0][0]);
+    } else {
+        // Gimbal lock: only x - z (or x + z) is determined, so z takes none of it.
+        angles[0] = std::atan2(-m[1][2], m[1][1]);
+        angles[2] = 0.0f;
+    }
+}
+
 void quaternionToMatrix(const float quaternion[4], Matrix3x4 m) {
     const float x = quaternion[0], y = quaternion[1], z = quaternion[2], w = quaternion[3];
     m[0][0] = 1.0f - y * 2.0f * y - z * 2.0f * z;

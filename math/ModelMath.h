@@ -10,6 +10,10 @@ using Matrix3x4 = float[3][4];
 // Angles in radians about x, then y, then z (fixed axes): Qz * Qy * Qx.
 void eulerToQuaternion(const float angles[3], float quaternion[4]);
 
+// The inverse of eulerToQuaternion for a unit quaternion: angles about x and z in [-pi, pi], about y
+// in [-pi/2, pi/2]. Used when keys are resampled and written back to a model file.
+void quaternionToEuler(const float quaternion[4], float angles[3]);
+
 // Writes the nine rotation entries only; column 3 keeps what it held.
 void quaternionToMatrix(const float quaternion[4], Matrix3x4 matrix);
 

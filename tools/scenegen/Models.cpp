@@ -705,9 +705,8 @@ PartMesh boundingBox(const PartMesh& mesh) {
         low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
         high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
     }
-    const double margin = 0.02;
-    low = low - P3{margin, margin, margin};
-    high = high + P3{margin, margin, margin};
+    low = low - P3{jointBoxMargin, jointBoxMargin, jointBoxMargin};
+    high = high + P3{jointBoxMargin, jointBoxMargin, jointBoxMargin};
     const P3 centre = (low + high) * 0.5;
     PartMesh box;
     for (int corner = 0; corner < 8; ++corner) {

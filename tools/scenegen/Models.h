@@ -6,6 +6,8 @@ namespace Raytracer::Scenegen {
 
 // Every MilkShape distance is multiplied by this when a model is loaded.
 constexpr double modelFileScale = 0.4;
+// The margin by which a joint's proxy box exceeds its mesh on every side.
+constexpr double jointBoxMargin = 0.02;
 // Frames per second of the robot's keys: key time in seconds x this = frame.
 constexpr double cylonFramesPerSecond = 24.0;
 // The robot's timeline in frames: a walk cycle, a jump and a crouch that each loop, and a closing

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "animation/MsModel.h"
+#include "tools/scenegen/Mesh.h"
+#include "tools/scenegen/MtlWriter.h"
+
+#include <string>
+#include <vector>
+
+namespace Raytracer::Import {
+
+// A MilkShape material in the viewer's reading of MTL keys, with the texture it keeps. The entry's
+// colour texture is left for the writer, as the viewer names texture files from its working folder.
+struct ImportedMaterial {
+    Scenegen::MtlEntry entry;
+    std::string textureSource; // the TGA file to copy beside the pair; empty when none is kept
+    std::string textureFile;   // its name there
+    bool bottomOrigin = true;  // the image's first stored row is its bottom one
+    double rowScale = 1.0;     // height / width: the viewer measures t in widths
+
+    // The texture coordinate the viewer needs for MilkShape's (s, t), t running down the image.
+    Scenegen::Mesh::TexCoord texCoord(float s, float t) const;
+};
+
+// One material per material of the file, in file order, then one for triangles without a material.
+// Diffuse colour, specular level and transparency carry over; a texture other than an uncompressed
+// 24-bit TGA file is left out with one line on notes. Names are m<N>_<letters and digits of the
+// MilkShape name>, so that no name ends with another (the viewer's usemtl lookup matches endings).
+std::vector<ImportedMaterial> importMaterials(const msModel& model, const std::string& path,
+                                              const std::string& stem, const std::string& outDirectory,
+                                              std::vector<std::string>& notes);
+
+} // namespace Raytracer::Import
