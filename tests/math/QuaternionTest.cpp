@@ -1,5 +1,5 @@
-#include "math/ModelMath.h"
 #include "math/Quaternion.h"
+#include "math/ModelMath.h"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +65,26 @@ TEST(Quaternion, RoutinesGiveHandWorkedValues) {
     for (const auto& [actual, expected] : rows)
         for (const auto part : {&Quaternion::w, &Quaternion::x, &Quaternion::y, &Quaternion::z})
             EXPECT_NEAR(expected.*part, actual.*part, 1e-6f) << "row " << (&actual - &rows[0][0]) / 2;
+}
+
+// Angles back from a quaternion: the same angles inside their ranges, and at y = +-pi/2, where only x - z
+// counts, the same rotation.
+TEST(Quaternion, EulerAnglesComeBackFromModelFileQuaternions) {
+    const float halfPi = 1.5707964f;
+    const float rows[][3] = {
+        {0.3f, -0.7f, 1.1f}, {-2.5f, 1.2f, 3.0f}, {0, 0, 0}, {0.4f, halfPi, 0.1f}, {1, -halfPi, 2}};
+    for (const auto& angles : rows) {
+        const Quaternion q = fromAngles(angles[0], angles[1], angles[2]);
+        const float xyzw[4] = {q.x, q.y, q.z, q.w};
+        float back[3];
+        quaternionToEuler(xyzw, back);
+        const Quaternion again = fromAngles(back[0], back[1], back[2]);
+        EXPECT_NEAR(1.0f, std::fabs(q.w * again.w + q.x * again.x + q.y * again.y + q.z * again.z), 1e-6f);
+        if (std::fabs(angles[1]) < 1.5f) {
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(angles[i], back[i], 1e-5f);
+        }
+    }
 }
 
 } // namespace

@@ -149,7 +149,8 @@ JointTree buildJointTree(const msModel& model, const std::string& path, std::vec
             }
             const std::string name = uniqueName(viewerName(joint.name), taken);
             if (name != joint.name && joint.source >= 0) {
-                renamed += (renamed.empty() ? "" : ", ") + joint.name + " -> " + name;
+                renamed += (renamed.empty() ? "" : ", ") + (joint.name.empty() ? "(no name)" : joint.name) +
+                           " -> " + name;
             }
             joint.name = name;
         }
