@@ -4,6 +4,7 @@
 #include "animation/Skeleton.h"
 #include "math/FatalError.h"
 #include "scene/Scene.h"
+#include "tools/import/Handedness.h"
 #include "tools/import/ImportedModel.h"
 #include "tools/import/KeyTrack.h"
 #include "tools/import/PairWriter.h"
@@ -135,6 +136,7 @@ void importModel(const ImportOptions& options, std::vector<std::string>& notes) 
         throw FatalError(path + ": not a MilkShape 3D version 4 file");
     }
     checkModelData(source, path);
+    mirrorToViewerSpace(source);
     StagedFiles staged(options.outDirectory);
 
     ImportedModel model;

@@ -196,7 +196,7 @@ TEST(ModelImporter, RefusalsNameTheFileAndLeaveTheFolderAsItWas) {
         {"loop", milkShape(loop), 1, "the parents of joint j0 run in a loop"},
         {"outside", milkShape(outside), 1, "triangle 1 uses vertex 8 of 3"},
         {"too-tall", milkShape(skinned(1, false)), 100,
-         "the part of joint j0 reaches 100.0 units from its joint along x; the viewer traces -15 to 15 about "
+         "the part of joint j0 reaches 100.0 units from its joint along y; the viewer traces -15 to 15 about "
          "a "
          "joint (a smaller --height fits)"},
         {"truncated", whole.substr(0, whole.size() / 2), 1,

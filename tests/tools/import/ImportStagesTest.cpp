@@ -1,5 +1,7 @@
 #include "tools/import/RigidParts.h"
 
+#include "math/ModelMath.h"
+#include "tools/import/Handedness.h"
 #include "tools/import/KeyTrack.h"
 
 #include <gtest/gtest.h>
@@ -131,6 +133,47 @@ TEST(KeyTrack, KeysAreSharedAndThinnedAsTheViewerPairsThem) {
     EXPECT_FALSE(fitKeys(same, samePositions, 500).resampled);
     for (std::size_t k = 0; k < same.size(); ++k) {
         EXPECT_EQ(before[k].value, same[k].value);
+    }
+}
+
+// x -> -x for everything the file places, with rotations R becoming M R M (M = diag(-1, 1, 1)) and each
+// triangle's second and third corners swapped, so that it still turns the same way seen from outside.
+TEST(Handedness, ModelsAreMirroredInXWithTheirPosesAndKeys) {
+    msModel model;
+    model.vertices.resize(1);
+    model.vertices[0].position = {1, 2, 3};
+    model.triangles = {triangle(0, 1, 2, {})};
+    model.triangles[0].vertexNormals = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    model.triangles[0].s = {0.1f, 0.2f, 0.3f};
+    model.joints = {joint("hip", "", 2)};
+    model.joints[0].rotation = {0.3f, -0.7f, 1.1f};
+    model.joints[0].rotationKeys = {{1, {0.2f, 0.4f, 0.6f}}};
+    model.joints[0].positionKeys = {{1, {4, 5, 6}}};
+    const msModel original = model;
+    mirrorToViewerSpace(model);
+
+    EXPECT_EQ((std::array<float, 3>{-1, 2, 3}), model.vertices[0].position);
+    EXPECT_EQ((std::array<std::uint16_t, 3>{0, 2, 1}), model.triangles[0].vertexIndices);
+    EXPECT_EQ((std::array<std::array<float, 3>, 3>{{{-1, 0, 0}, {0, 0, 1}, {0, 1, 0}}}),
+              model.triangles[0].vertexNormals);
+    EXPECT_EQ((std::array<float, 3>{0.1f, 0.3f, 0.2f}), model.triangles[0].s);
+    EXPECT_EQ((std::array<float, 3>{-0.0f, 2, 0}), model.joints[0].position);
+    EXPECT_EQ((std::array<float, 3>{-4, 5, 6}), model.joints[0].positionKeys[0].value);
+    const auto matrix = [](const std::array<float, 3>& angles, Matrix3x4& m) {
+        float q[4];
+        eulerToQuaternion(angles.data(), q);
+        quaternionToMatrix(q, m);
+    };
+    const std::pair<std::array<float, 3>, std::array<float, 3>> rotations[] = {
+        {original.joints[0].rotation, model.joints[0].rotation},
+        {original.joints[0].rotationKeys[0].value, model.joints[0].rotationKeys[0].value}};
+    for (const auto& [before, after] : rotations) {
+        Matrix3x4 r, mirrored;
+        matrix(before, r);
+        matrix(after, mirrored);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                EXPECT_NEAR(((i == 0) != (j == 0) ? -1.0f : 1.0f) * r[i][j], mirrored[i][j], 1e-6f) << i << j;
     }
 }
 
