@@ -47,8 +47,7 @@ std::string milkShapeBytes(const ImportedModel& model) {
     file.animationFps = model.framesPerSecond;
     file.totalFrames = model.totalFrames;
     file.comment = "Imported by lumenbox-import from " + model.sourceName +
-                   ": the joints and their keys; the "
-                   "meshes are in the companion OBJ file.";
+                   ": the joints and their keys; the meshes are in the companion OBJ file.";
     const std::vector<ImportedJoint>& joints = model.tree.joints;
     for (std::size_t j = 0; j < joints.size(); ++j) {
         const ImportedJoint& joint = joints[j];
@@ -130,10 +129,10 @@ std::string materialLibrary(const ImportedModel& model, const std::string& textu
             entries.back().colorTexture = Scenegen::joinPath(textureDirectory, material.textureFile);
         }
     }
-    return Scenegen::mtlText({"Materials of " + model.sourceName +
-                              ", imported by lumenbox-import: Kd colour, Ks (red) "
-                              "specular weight, d opacity."},
-                             entries);
+    const std::string comment =
+        "Materials of " + model.sourceName +
+        ", imported by lumenbox-import: Kd colour, Ks (red) specular weight, d opacity.";
+    return Scenegen::mtlText({comment}, entries);
 }
 
 std::vector<PairFile> writePair(const ImportedModel& model, const std::string& textureDirectory) {

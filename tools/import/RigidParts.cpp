@@ -25,6 +25,14 @@ double length(const Point& p) {
     return std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
 }
 
+// Twice the triangle's area times its unit normal, which points out of the side its corners turn
+// counter-clockwise on.
+Point areaNormal(const msModel& model, const MsTriangle& triangle) {
+    const auto& v = triangle.vertexIndices;
+    return cross(difference(model.vertices[v[1]].position, model.vertices[v[0]].position),
+                 difference(model.vertices[v[2]].position, model.vertices[v[0]].position));
+}
+
 Point scaled(const Point& p, double s) {
     return {p.x * s, p.y * s, p.z * s};
 }
@@ -75,10 +83,7 @@ PartSplit splitIntoParts(const msModel& model, const JointTree& tree,
     for (std::size_t i = 0; i < model.triangles.size(); ++i) {
         const MsTriangle& triangle = model.triangles[i];
         const auto& v = triangle.vertexIndices;
-        const Point faceCross =
-            cross(difference(model.vertices[v[1]].position, model.vertices[v[0]].position),
-                  difference(model.vertices[v[2]].position, model.vertices[v[0]].position));
-        if (!(length(faceCross) > 0.0)) {
+        if (!(length(areaNormal(model, triangle)) > 0.0)) {
             ++split.flatTriangles;
             continue;
         }
@@ -107,10 +112,8 @@ PartSplit splitIntoParts(const msModel& model, const JointTree& tree,
         RigidPart& part = split.parts[static_cast<std::size_t>(owner[i])];
         const ImportedMaterial& material = materials[part.material];
         const bool textured = !material.textureFile.empty();
-        const Point faceCross =
-            cross(difference(model.vertices[v[1]].position, model.vertices[v[0]].position),
-                  difference(model.vertices[v[2]].position, model.vertices[v[0]].position));
-        const Point faceNormal = scaled(faceCross, 1.0 / length(faceCross));
+        const Point area = areaNormal(model, triangle);
+        const Point faceNormal = scaled(area, 1.0 / length(area));
         std::array<int, 3> corners{};
         for (int k = 0; k < 3; ++k) {
             const std::array<float, 3>& p = model.vertices[v[k]].position;
