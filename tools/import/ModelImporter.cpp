@@ -70,12 +70,12 @@ void fitAllKeys(JointTree& tree, const std::string& path, std::vector<std::strin
         most = std::max(most, fit.before);
     }
     if (resampled > 0) {
-        notes.push_back(path + ": the rotation and position keys of " + std::to_string(resampled) +
-                        " joints were put on shared times, as the viewer pairs them");
+        notes.push_back(path + ": the rotation and position keys of " + count(resampled, "joint") +
+                        " put on shared times, as the viewer pairs them");
     }
     if (thinned > 0) {
-        notes.push_back(path + ": the keys of " + std::to_string(thinned) + " joints (up to " +
-                        std::to_string(most) + ") were thinned evenly to the viewer's " +
+        notes.push_back(path + ": the keys of " + count(thinned, "joint") + " (up to " +
+                        std::to_string(most) + ") thinned evenly to the viewer's " +
                         std::to_string(Joint::maxKeys));
     }
 }
@@ -154,9 +154,9 @@ void importModel(const ImportOptions& options, std::vector<std::string>& notes) 
                         " triangles without area left out");
     }
     if (model.split.mixedParts > 0) {
-        notes.push_back(path + ": " + std::to_string(model.split.mixedParts) +
-                        " joints carry triangles of several materials; each part takes the one most of its "
-                        "triangles use");
+        notes.push_back(
+            path + ": " + count(model.split.mixedParts, "joint") +
+            " with triangles of several materials; each part takes the one most of its triangles use");
     }
     const double height = options.height.value_or(options.slot->height);
     model.placement = placeModel(model.tree, model.split, *options.slot, height, path);

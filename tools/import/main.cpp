@@ -1,3 +1,5 @@
+#include "app/CommandLine.h"
+#include "app/FatalReport.h"
 #include "math/FatalError.h"
 #include "tools/import/ImportOptions.h"
 #include "tools/import/ModelImporter.h"
@@ -6,14 +8,22 @@
 #include <exception>
 
 // lumenbox-import MODEL.ms3d --as SLOT --out DIR [--height H]: see ImportOptions and ModelImporter.
+// Exit status as the viewer's programs give it: 0 after an import, 1 for a model or folder that
+// cannot be imported, 2 for a bad command line.
 int main(int argc, char** argv) {
     using namespace Raytracer;
+    Import::ImportOptions options;
     try {
-        const Import::ImportOptions options = Import::parseImportOptions(argc, argv);
-        if (options.help) {
-            std::printf("%s\n", Import::importUsage().c_str());
-            return 0;
-        }
+        options = Import::parseImportOptions(argc, argv);
+    } catch (const FatalError& error) {
+        reportFatal(error);
+        return usageExitStatus;
+    }
+    if (options.help) {
+        std::printf("%s\n", Import::importUsage().c_str());
+        return 0;
+    }
+    try {
         std::vector<std::string> notes;
         Import::importModel(options, notes);
         for (const std::string& note : notes) {
@@ -21,9 +31,9 @@ int main(int argc, char** argv) {
         }
         return 0;
     } catch (const FatalError& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+        return reportFatal(error);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "lumenbox-import: %s\n", error.what());
+        return fatalExitStatus;
     }
-    return 1;
 }
