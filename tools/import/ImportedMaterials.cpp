@@ -1,6 +1,5 @@
 #include "tools/import/ImportedMaterials.h"
 
-#include "tools/scenegen/OutputFile.h"
 #include "tools/scenegen/TextFormat.h"
 
 #include <algorithm>
@@ -69,8 +68,7 @@ Scenegen::Mesh::TexCoord ImportedMaterial::texCoord(float s, float t) const {
 }
 
 std::vector<ImportedMaterial> importMaterials(const msModel& model, const std::string& path,
-                                              const std::string& stem, const std::string& outDirectory,
-                                              std::vector<std::string>& notes) {
+                                              const std::string& stem, std::vector<std::string>& notes) {
     std::vector<ImportedMaterial> materials;
     for (std::size_t i = 0; i < model.materials.size(); ++i) {
         const MsMaterial& source = model.materials[i];
@@ -90,13 +88,10 @@ std::vector<ImportedMaterial> importMaterials(const msModel& model, const std::s
             std::string file = stem + "-" + texture.substr(slash == std::string::npos ? 0 : slash + 1);
             std::replace_if(
                 file.begin(), file.end(), [](unsigned char c) { return std::isspace(c) != 0; }, '_');
-            const std::string mapName = Scenegen::joinPath(outDirectory, file);
-            std::string why = keepTexture(material, texture);
-            if (why.empty() && mapName.find_first_of(" \t") != std::string::npos) {
-                why = "the output folder's name holds a space, which ends a texture name in an MTL file";
-            }
+            const std::string why = keepTexture(material, texture);
             if (why.empty()) {
                 material.textureFile = file;
+                entry.colorTexture = file;
             } else {
                 material.textureSource.clear();
                 notes.push_back(path + ": texture " + source.texture + " of material " + source.name +

@@ -9,8 +9,7 @@
 
 namespace Raytracer::Import {
 
-// A MilkShape material in the viewer's reading of MTL keys, with the texture it keeps. The entry's
-// colour texture is left for the writer, as the viewer names texture files from its working folder.
+// A MilkShape material in the viewer's reading of MTL keys, with the texture it keeps.
 struct ImportedMaterial {
     Scenegen::MtlEntry entry;
     std::string textureSource; // the TGA file to copy beside the pair; empty when none is kept
@@ -24,10 +23,10 @@ struct ImportedMaterial {
 
 // One material per material of the file, in file order, then one for triangles without a material.
 // Diffuse colour, specular level and transparency carry over; a texture other than an uncompressed
-// 24-bit TGA file is left out with one line on notes. Names are m<N>_<letters and digits of the
+// 24-bit TGA file is left out with one line on notes, one that is is named by its file name alone,
+// which the viewer finds in the scene folder beside the library. Names are m<N>_<letters and digits of the
 // MilkShape name>, so that no name ends with another (the viewer's usemtl lookup matches endings).
 std::vector<ImportedMaterial> importMaterials(const msModel& model, const std::string& path,
-                                              const std::string& stem, const std::string& outDirectory,
-                                              std::vector<std::string>& notes);
+                                              const std::string& stem, std::vector<std::string>& notes);
 
 } // namespace Raytracer::Import

@@ -16,7 +16,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
 namespace Raytracer::Import {
 
@@ -146,7 +145,7 @@ void importModel(const ImportOptions& options, std::vector<std::string>& notes) 
     model.totalFrames = source.totalFrames;
     model.tree = buildJointTree(source, path, notes);
     fitAllKeys(model.tree, path, notes);
-    model.materials = importMaterials(source, path, options.slot->stem, options.outDirectory, notes);
+    model.materials = importMaterials(source, path, options.slot->stem, notes);
     model.split = splitIntoParts(source, model.tree, model.materials);
     checkPartSizes(model, path);
     if (model.split.flatTriangles > 0) {
@@ -161,15 +160,10 @@ void importModel(const ImportOptions& options, std::vector<std::string>& notes) 
     const double height = options.height.value_or(options.slot->height);
     model.placement = placeModel(model.tree, model.split, *options.slot, height, path);
 
-    for (const PairFile& file : writePair(model, options.outDirectory)) {
+    for (const PairFile& file : writePair(model)) {
         staged.add(file.name, file.bytes);
     }
-    // The preview's library names the textures where the preview shows them.
-    const std::string preview = staged.preview();
-    const std::string library = preview + options.slot->stem + ".mtl";
-    std::filesystem::remove(library);
-    std::ofstream(library, std::ios::binary) << materialLibrary(model, preview);
-    checkWithViewer(preview, options.outDirectory, *options.slot, path);
+    checkWithViewer(staged.preview(), options.outDirectory, *options.slot, path);
     staged.commit();
     notes.push_back(summary(model, options.outDirectory, height));
 }

@@ -119,15 +119,10 @@ std::string fileBytes(const std::string& path) {
     return bytes;
 }
 
-} // namespace
-
-std::string materialLibrary(const ImportedModel& model, const std::string& textureDirectory) {
+std::string materialLibrary(const ImportedModel& model) {
     std::vector<Scenegen::MtlEntry> entries;
     for (const ImportedMaterial& material : model.materials) {
         entries.push_back(material.entry);
-        if (!material.textureFile.empty()) {
-            entries.back().colorTexture = Scenegen::joinPath(textureDirectory, material.textureFile);
-        }
     }
     const std::string comment =
         "Materials of " + model.sourceName +
@@ -135,11 +130,13 @@ std::string materialLibrary(const ImportedModel& model, const std::string& textu
     return Scenegen::mtlText({comment}, entries);
 }
 
-std::vector<PairFile> writePair(const ImportedModel& model, const std::string& textureDirectory) {
+} // namespace
+
+std::vector<PairFile> writePair(const ImportedModel& model) {
     const std::string stem = model.slot->stem;
     std::vector<PairFile> files = {{stem + ".ms3d", milkShapeBytes(model)},
                                    {stem + ".obj", objText(model)},
-                                   {stem + ".mtl", materialLibrary(model, textureDirectory)}};
+                                   {stem + ".mtl", materialLibrary(model)}};
     for (const ImportedMaterial& material : model.materials) {
         const bool copied = std::any_of(files.begin(), files.end(), [&](const PairFile& file) {
             return file.name == material.textureFile;

@@ -12,13 +12,9 @@ struct PairFile {
     std::string bytes;
 };
 
-// The files the viewer reads for the model's slot: <stem>.ms3d with the joints and their keys, <stem>.obj
-// with a mesh part and a box part per joint (in scene units at the bind pose, as the loader expects
-// them), <stem>.mtl with the materials, and the kept textures. The MTL names textures inside
-// textureDirectory, as the viewer finds them from its working folder.
-std::vector<PairFile> writePair(const ImportedModel& model, const std::string& textureDirectory);
-
-// The text of <stem>.mtl alone, its textures named inside textureDirectory.
-std::string materialLibrary(const ImportedModel& model, const std::string& textureDirectory);
+// The files the viewer reads for the model's slot: <stem>.ms3d with the joints and their keys,
+// <stem>.obj with a mesh part and a box part per joint (in scene units at the bind pose, as the loader
+// expects them), <stem>.mtl with the materials, and the kept textures.
+std::vector<PairFile> writePair(const ImportedModel& model);
 
 } // namespace Raytracer::Import

@@ -61,7 +61,7 @@ TEST(RigidParts, TrianglesGoToTheirMajorityJointAndVerticesSplitByNormal) {
         std::vector<std::string> notes;
         const JointTree tree = buildJointTree(model, "model.ms3d", notes);
         const PartSplit split =
-            splitIntoParts(model, tree, importMaterials(model, "model.ms3d", "cylon", "out", notes));
+            splitIntoParts(model, tree, importMaterials(model, "model.ms3d", "cylon", notes));
         ASSERT_EQ(3u, split.parts.size());
         EXPECT_EQ(3u, split.parts[0].mesh.triangles.size());
         EXPECT_EQ(2u, split.parts[1].mesh.triangles.size());
