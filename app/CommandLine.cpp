@@ -120,6 +120,20 @@ CommandLine parseCommandLine(int argc, const char* const* argv, bool headless) {
             result.headless.keys = value;
             continue;
         }
+        if (const OptionMatch m = matchOption(arg, "--keys-at", argc, argv, i, value);
+            m != OptionMatch::other) {
+            const std::size_t colon = value.find(':');
+            TimedKeys timed;
+            if (m == OptionMatch::missingValue || colon == std::string::npos ||
+                !parseFrameCount(value.substr(0, colon), timed.frame)) {
+                return failure("--keys-at needs FRAME:KEYS, FRAME a whole number from 1 to " +
+                               std::to_string(maxFrames) +
+                               (m == OptionMatch::missingValue ? std::string() : " (got \"" + value + "\")"));
+            }
+            timed.keys = value.substr(colon + 1);
+            result.headless.timedKeys.push_back(std::move(timed));
+            continue;
+        }
         if (const OptionMatch m = matchOption(arg, "--out", argc, argv, i, value); m != OptionMatch::other) {
             if (m == OptionMatch::missingValue || value.empty()) {
                 return failure("--out needs a file name");
@@ -189,6 +203,7 @@ std::string usageText(const std::string& program, bool headless) {
     if (headless) {
         text += "  --frames N    render N frames (default 1)\n"
                 "  --keys KEYS   send each character to the keyboard handler before the first frame\n"
+                "  --keys-at N:KEYS  the same just before frame N (repeatable)\n"
                 "  --out FILE    write the last frame; PNG if FILE ends in .png, else binary PPM;\n"
                 "                with a frame number in it (frames/%04d.png) write every frame\n"
                 "  --stats       print the time and ray count of every frame, then the medians\n"

@@ -3,13 +3,21 @@
 #include "app/AppState.h"
 
 #include <string>
+#include <vector>
 
 namespace Raytracer {
+
+// Keys sent through the keyboard handler just before a frame is rendered.
+struct TimedKeys {
+    int frame = 1; // from 1
+    std::string keys;
+};
 
 // Options only the headless renderer takes.
 struct HeadlessOptions {
     int frames = 1;   // frames to render, each driven as the idle callback drives one
     std::string keys; // characters sent through the keyboard handler before the first frame
+    std::vector<TimedKeys> timedKeys; // --keys-at, in command-line order
     // Image of the last frame, or of every frame (FrameFileName): PNG when it ends in .png, else binary PPM.
     std::string out;
     bool stats = false;  // a timing line per frame and a median line

@@ -23,13 +23,17 @@ using namespace Raytracer;
 
 namespace {
 
+void sendKeys(InputHandler& input, const std::string& keys) {
+    for (const char key : keys) {
+        input.keyboard(static_cast<unsigned char>(key));
+    }
+}
+
 int run(AppState& app, const HeadlessOptions& options) {
     initialiseRenderer(app);
     HeadlessWindow window;
     InputHandler input(app, window);
-    for (const char key : options.keys) {
-        input.keyboard(static_cast<unsigned char>(key));
-    }
+    sendKeys(input, options.keys);
 
     FrameStatistics statistics;
     const FrameFileName out(options.out);
@@ -39,6 +43,11 @@ int run(AppState& app, const HeadlessOptions& options) {
     const auto runStart = std::chrono::steady_clock::now();
     Renderer& renderer = *app.renderer;
     for (int frame = 0; frame < options.frames; ++frame) {
+        for (const TimedKeys& timed : options.timedKeys) {
+            if (timed.frame == frame + 1) {
+                sendKeys(input, timed.keys);
+            }
+        }
         input.updateCamera();
         // Every requested frame is rendered, also after keys that stopped the animation.
         renderer.viewChanged = true;

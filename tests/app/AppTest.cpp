@@ -166,6 +166,10 @@ TEST(CommandLine, AcceptedForms) {
     EXPECT_EQ("512 16 16 6 8 0 0, 3 '' 'a.ppm' 0 '/tmp/s/'",
               parsed({"--frames", "3", "--keys=", "--out", "a.ppm", "--meshes=/tmp/s/"}, true));
     EXPECT_EQ("help", parsed({"x", "64", "--help"}, true));
+    EXPECT_EQ("error: --keys-at needs FRAME:KEYS, FRAME a whole number from 1 to 100000000 (got \"0:c\")",
+              parsed({"--keys-at", "0:c"}, true));
+    EXPECT_EQ("error: --keys-at needs FRAME:KEYS, FRAME a whole number from 1 to 100000000 (got \"c\")",
+              parsed({"--keys-at=c"}, true));
     // The viewer takes no option other than --meshes and --help.
     EXPECT_EQ("64 16 16 6 8 0 0, 1 '' '' 0 'copy/'", parsed({"x", "64", "--meshes=copy"}, false));
     EXPECT_EQ("error: --meshes needs a directory", parsed({"--meshes="}, false));

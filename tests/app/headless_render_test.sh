@@ -109,4 +109,15 @@ status=$?
 [ "$(cat "$work/absent.err")" = "Error reading file $work/absent/scene.obj" ] ||
     fail "a missing --meshes directory printed: $(cat "$work/absent.err")"
 
+# Keys at a frame act just before it: frame 1 as without them, then as --keys from the start would.
+digests() { "$render" x 32 --frames 3 --digest "$@" | cut -d' ' -f4 | tr '\n' ' '; }
+read -r -a plain <<<"$(digests)"
+read -r -a at_two <<<"$(digests --keys-at 2:o)"
+read -r -a at_one <<<"$(digests --keys-at 1:o)"
+read -r -a from_start <<<"$(digests --keys o)"
+[ "${#plain[@]}" -eq 3 ] || fail "--digest printed ${#plain[@]} digests for 3 frames"
+[ "${at_two[0]}" = "${plain[0]}" ] || fail "--keys-at 2:o changed frame 1"
+[ "${at_two[1]}" != "${plain[1]}" ] || fail "--keys-at 2:o left frame 2 as it was"
+[ "${at_one[*]}" = "${from_start[*]}" ] || fail "--keys-at 1:o differs from --keys o"
+
 echo "PASS"
