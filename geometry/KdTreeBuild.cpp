@@ -642,18 +642,30 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
     const Vector3 leftCentre = bestLeft.min + leftHalf;
     const Vector3 rightHalf = bestRight.size * 0.5f;
     const Vector3 rightCentre = bestRight.min + rightHalf;
+    // A primitive of the node that lies wholly on one side of the plane, in it included, meets that
+    // child, the node's box cut there. The box test alone can miss one that touches the child only on a
+    // face: the child's centre and half size round otherwise than the node's, and a face-aligned triangle
+    // (a proxy box's side in the node's face or the plane) would be lost from both children. Below the
+    // root a primitive is in the node; the root's are tested.
+    const Vector3 nodeHalf = box.size * 0.5f;
+    const Vector3 nodeCentre = box.min + nodeHalf;
     int leftCount = 0;
     int rightCount = 0;
     for (int k = count; k-- > 0;) {
         const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
         const Vector3* const corners = p.data->corners;
+        const auto inNode = [&] {
+            return depth > 0 || triangleOverlapsBox(corners[0], corners[1], corners[2], nodeCentre, nodeHalf);
+        };
         if ((p.sure && bestPosition >= p.leftSure) ||
             (bestPosition >= p.extentMin && lo <= p.extentMax &&
-             triangleOverlapsBox(corners[0], corners[1], corners[2], leftCentre, leftHalf)))
+             triangleOverlapsBox(corners[0], corners[1], corners[2], leftCentre, leftHalf)) ||
+            (p.extentMax <= bestPosition && inNode()))
             leftIndices[leftCount++] = indices[k];
         if ((p.sure && bestPosition <= p.rightSure) ||
             (hi >= p.extentMin && bestPosition <= p.extentMax &&
-             triangleOverlapsBox(corners[0], corners[1], corners[2], rightCentre, rightHalf)))
+             triangleOverlapsBox(corners[0], corners[1], corners[2], rightCentre, rightHalf)) ||
+            (p.extentMin >= bestPosition && inNode()))
             rightIndices[rightCount++] = indices[k];
     }
     const int rightFirst = static_cast<int>(top);
