@@ -63,13 +63,17 @@ done
 
 count=${#samples[@]}
 [ "$count" -ge 10 ] || fail "too few memory samples ($count)"
-early=${samples[$((count / 5))]}
-peak=$(printf '%s\n' "${samples[@]:$((count / 5))}" | sort -n | tail -n 1)
-# A worker writes a generator table of its own (256 KiB) only once it has drawn a table's worth of
-# samples, which may happen late in the run for some of the 16 buckets: that much growth is allowed.
+# The random keys reach the deepest traces, the most samples and anti-aliasing at random times, and
+# each first visit touches stack and buffers once; how many frames a loaded machine renders before
+# that is not ours to choose. A leak goes on growing, so the second half's peak is held to the
+# first half's. A worker writes a generator table of its own (256 KiB) only once it has drawn a
+# table's worth of samples, which may happen late for some of the 16 buckets: that much is allowed.
+half=$((count / 2))
+early=$(printf '%s\n' "${samples[@]:0:$half}" | sort -n | tail -n 1)
+peak=$(printf '%s\n' "${samples[@]:$half}" | sort -n | tail -n 1)
 awk -v a="$early" -v b="$peak" 'BEGIN { exit !(b <= a * 1.05 + 16 * 256) }' ||
     fail "resident memory grew from $early KiB to $peak KiB during the soak"
-echo "soak: $events events over $seconds s; memory $early KiB after the first fifth, at most $peak KiB"
+echo "soak: $events events over $seconds s; memory at most $early KiB in the first half, $peak KiB in the second"
 
 # The viewer still answers: Escape ends it with status 0.
 xdotool key Escape
