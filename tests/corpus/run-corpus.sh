@@ -5,12 +5,15 @@
 #   line 1  exit status
 #   line 2  the exact line printed, or empty when nothing may be printed
 #   line 3  the stream it goes to, stderr or stdout; the other stream must stay empty
-# Usage: run-corpus.sh path/to/lumenbox-render PROJECT_ROOT
+# A case with a `program` file naming lumenbox-import runs the importer instead, with the same args.
+# Usage: run-corpus.sh path/to/lumenbox-render PROJECT_ROOT [path/to/lumenbox-import]
 set -uo pipefail
 
-render=${1:?usage: $0 path/to/lumenbox-render PROJECT_ROOT}
-root=${2:?usage: $0 path/to/lumenbox-render PROJECT_ROOT}
+render=${1:?usage: $0 path/to/lumenbox-render PROJECT_ROOT [path/to/lumenbox-import]}
+root=${2:?usage: $0 path/to/lumenbox-render PROJECT_ROOT [path/to/lumenbox-import]}
+importer=${3:-}
 render=$(cd "$(dirname "$render")" && pwd)/$(basename "$render")
+[ -z "$importer" ] || importer=$(cd "$(dirname "$importer")" && pwd)/$(basename "$importer")
 corpus=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 default_args='x 16 16 4 3 2 0 0'
 
@@ -50,10 +53,15 @@ run_case() {
     [ -d "$case_dir/meshes" ] && cp -R "$case_dir/meshes/." "$run/meshes/"
     args=$default_args
     [ -f "$case_dir/args" ] && args=$(cat "$case_dir/args")
+    local program=$render
+    if [ "$(cat "$case_dir/program" 2>/dev/null)" = lumenbox-import ]; then
+        [ -n "$importer" ] || { echo "ok   $name (skipped: no importer built)"; return; }
+        program=$importer
+    fi
 
     # Word splitting of the args is wanted: one argument per word.
     # shellcheck disable=SC2086
-    (cd "$run" && exec timeout 60 "$render" $args) </dev/null >"$run.out" 2>"$run.err"
+    (cd "$run" && exec timeout 60 "$program" $args) </dev/null >"$run.out" 2>"$run.err"
     status=$?
 
     if [ "$status" -eq 124 ]; then
