@@ -20,7 +20,14 @@ int main(int argc, char** argv) {
         return usageExitStatus;
     }
     if (options.help) {
-        std::printf("%s\n", Import::importUsage().c_str());
+        std::printf("%s\n\n%s", Import::importUsage().c_str(),
+                    "Converts a skinned MilkShape 3D model into the files of one of the viewer's model slots,\n"
+                    "written into DIR (usually a copy of meshes/, then run with --meshes DIR).\n"
+                    "\n"
+                    "  --as SLOT     robot, ball, star or 2ball: the model it replaces\n"
+                    "  --out DIR     the scene folder to write into; it must exist\n"
+                    "  --height H    fit the model to H scene units (default: the slot's own model)\n"
+                    "  --help        print this help\n");
         return 0;
     }
     try {
