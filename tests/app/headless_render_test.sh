@@ -13,16 +13,7 @@ for tool in identify convert compare od awk; do
     command -v "$tool" >/dev/null 2>&1 || { echo "FAIL: missing $tool (tools/install-packages.sh installs it)"; exit 1; }
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/lumenbox-render-test.XXXXXX")
-failed=0
-trap '[ "$failed" -eq 0 ] && rm -rf "$work"' EXIT
-
-fail() {
-    failed=1
-    echo "FAIL: $*" >&2
-    echo "Outputs kept in $work" >&2
-    exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/scratch-dir.sh" render-test
 
 "$render" "${scene_args[@]}" --frames 3 --stats --out "$work/f.png" >"$work/stats.out" 2>"$work/stats.err"
 status=$?

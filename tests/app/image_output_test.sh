@@ -6,16 +6,7 @@
 set -uo pipefail
 
 render=${1:?usage: $0 path/to/lumenbox-render}
-work=$(mktemp -d "${TMPDIR:-/tmp}/lumenbox-output-test.XXXXXX")
-failed=0
-trap '[ "$failed" -eq 0 ] && rm -rf "$work"' EXIT
-
-fail() {
-    failed=1
-    echo "FAIL: $*" >&2
-    echo "Outputs kept in $work" >&2
-    exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/scratch-dir.sh" output-test
 
 # Runs the renderer with a file size limit of 2 KiB and SIGXFSZ ignored, so that a write past the limit
 # fails with EFBIG as a full disk fails with ENOSPC.
