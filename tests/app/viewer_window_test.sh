@@ -137,16 +137,9 @@ stray=$(white_fraction before "$middle_rows")
 check "$stray == 0" || fail "white pixels in the middle of the image ($stray of rows 120..135)"
 echo "image drawn; overlay rows $text white, middle rows $stray white"
 
-# Keys go to the focused window; without a window manager the pointer and focus are set by hand. The
-# pointer goes to the window's centre, where it turns nothing: a turn read in the same batch of events
-# as h would wait unrendered until F1 draws again, and the panel would lie over another view.
-xdotool mousemove --window "$window" $((size / 2)) $((size / 2))
-xdotool windowfocus "$window"
-for _ in $(seq 20); do
-    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] && break
-    sleep 0.1
-done
-[ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] || fail "could not give the viewer window keyboard focus"
+# The pointer goes to the window's centre, where it turns nothing: a turn read in the same batch of
+# events as h would wait unrendered until F1 draws again, and the panel would lie over another view.
+focus_window "$window" $((size / 2)) $((size / 2))
 press() { xdotool key --clearmodifiers "$1"; }
 state_label="70x12+$((wx + 180))+$((wy + 21))"
 shoot loop_start

@@ -51,3 +51,16 @@ find_window() {
     [ -n "$window" ] || fail "no window titled \"$1\" within 20 s"
     echo "$window"
 }
+
+# Puts the pointer at ($2, $3) in window $1 and gives the window keyboard focus, retrying for up to
+# 20 s: a window is found as soon as it exists, but focus and pointer take only once it is mapped,
+# and keys sent before that are lost. Without a window manager both are set by hand.
+focus_window() {
+    for _ in $(seq 200); do
+        xdotool mousemove --window "$1" "$2" "$3" 2>/dev/null
+        xdotool windowfocus "$1" 2>/dev/null
+        [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    fail "could not give window $1 keyboard focus within 20 s"
+}
