@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -23,15 +24,22 @@ class LineReader {
     bool readLine(std::string& line);
 
     // True once a read has met the end of the stream.
-    bool atEnd() const { return std::feof(m_file) != 0; }
+    bool atEnd() const { return m_exhausted; }
 
     // The number of lines read so far, which is the file line number of the last one.
     int lineNumber() const { return m_lineNumber; }
 
   private:
+    // Lines are cut from blocks read whole: reading a character at a time cost more than the parsing.
+    static constexpr std::size_t blockSize = 1 << 16;
+
     std::FILE* m_file;
     std::string m_name;
     int m_lineNumber = 0;
+    std::unique_ptr<char[]> m_block; // allocated on the first read, so an unread stream costs nothing
+    std::size_t m_next = 0;          // the block's unread bytes are [m_next, m_filled)
+    std::size_t m_filled = 0;
+    bool m_exhausted = false;
 };
 
 } // namespace Raytracer

@@ -169,7 +169,11 @@ ObjModel ObjParser::readObjSection() {
             // A line without a library name reads nothing.
             const auto name = tokens.next(separators);
             if (name) {
-                model.materials = m_mtlParser.loadMtl(std::string(*name));
+                auto library = m_libraries.find(*name);
+                if (library == m_libraries.end()) {
+                    library = m_libraries.emplace(*name, m_mtlParser.loadMtl(std::string(*name))).first;
+                }
+                model.materials = library->second;
             }
         } else if (keyword == "g") {
             model.groupName = std::string(tokens.textFrom(2));

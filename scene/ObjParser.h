@@ -6,7 +6,9 @@
 #include "scene/ObjModel.h"
 
 #include <cstdio>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace Raytracer {
 
@@ -37,6 +39,8 @@ class ObjParser {
     LineReader m_reader;
     std::string m_fileName;
     MtlParser m_mtlParser;
+    // Each library is read once per file, however many sections name it.
+    std::map<std::string, std::vector<MtlMaterial>, std::less<>> m_libraries;
     std::FILE* m_messages;
     int m_lastSeparatorLine = 0; // file line of the latest "# object" line
 };
