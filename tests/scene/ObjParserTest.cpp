@@ -68,11 +68,13 @@ TEST(ObjParser, CornerTokensGiveZeroBasedIndicesOrAbsent) {
 TEST(ObjParser, ObjectLinesCutSectionsThatShareTheHeadersMtlLibrary) {
     std::filesystem::create_directories(libraryDirectory() + "maps");
     std::ofstream(libraryDirectory() + "maps/mask.tga");
+    std::ofstream(libraryDirectory() + "other.mtl") << "newmtl other\n";
+    // The last library named wins; the last line of either file may lack its newline.
     const ObjFile file = parse(
-        "mtllib lib.mtl\nv 1.5 -2.25 3e2 7\n# object first\ng old\ng tableOBJ3D\r\nv 4\n"
-        "f 2 -1 1\nusemtl  wood\r\n## object list\nv 2 2 2 # object inline\nv 3 3 3\n",
+        "mtllib other.mtl\nmtllib lib.mtl\nv 1.5 -2.25 3e2 7\n# object first\ng old\ng tableOBJ3D\r\nv 4\n"
+        "f 2 -1 1\nusemtl  wood\r\n## object list\nmtllib other.mtl\nv 2 2 2 # object inline\nv 3 3 3",
         "Ns 50\n# Kd 0 0 0\n  newmtl first\r\n\tKd 0.1 0.2\nNsx 40\nnewmtl\tsecond one\n"
-        "Ks 0.5 0.25 0.125\nNs 30\nd 0.6\nNi 1.33\nmap_Ka meshes/floor.tga \r\nmap_refl\tmaps/mask.tga\r\n");
+        "Ks 0.5 0.25 0.125\nNs 30\nd 0.6\nmap_Ka meshes/floor.tga \r\nmap_refl\tmaps/mask.tga\r\nNi 1.33");
     ASSERT_EQ(1u, file.header.vertices.size());
     const ObjVector& v = file.header.vertices[0]; // three numbers read, the fourth ignored
     EXPECT_EQ(std::tuple(1.5, -2.25, 300.0), std::tuple(v.x, v.y, v.z));
