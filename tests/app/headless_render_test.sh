@@ -4,7 +4,7 @@
 # Usage: headless_render_test.sh path/to/lumenbox-render
 set -uo pipefail
 
-render=${1:?usage: $0 path/to/lumenbox-render}
+render=$(readlink -f "${1:?usage: $0 path/to/lumenbox-render}")
 size=64
 scene_args=(x "$size" 16 16 6 8 0 0)
 
