@@ -123,7 +123,7 @@ for target in "${targets[@]}"; do
         mkdir -p "$kept"
         # Files are named by the SHA-1 of their bytes, so a merge keeps the names of inputs it keeps.
         cp "$merged"/* "$kept/" 2>/dev/null || true
-        echo "$target: $(ls "$kept" | wc -l) inputs, $(du -sk "$kept" | cut -f1) KiB kept in tests/fuzz/corpus/$target"
+        echo "$target: $(ls "$kept" | wc -l) inputs, $(du -sk --apparent-size "$kept" | cut -f1) KiB kept in tests/fuzz/corpus/$target"
     fi
 done
 
