@@ -69,7 +69,8 @@ while [ $(($(date +%s) - start)) -lt "$seconds" ] || [ ${#samples[@]} -lt 10 ]; 
     for _ in $(seq 20); do
         case $((RANDOM % 6)) in
         0 | 1 | 2) xdotool key "${keys[$((RANDOM % ${#keys[@]}))]}" ;;
-        3) xdotool mousemove --window "$window" $((RANDOM % 160 - 16)) $((RANDOM % 160 - 16)) ;;
+        # "--" lets a negative coordinate, left of or above the window, through as a number.
+        3) xdotool mousemove --window "$window" -- $((RANDOM % 160 - 16)) $((RANDOM % 160 - 16)) ;;
         4) xdotool click $((RANDOM % 3 + 1)) ;;
         5) xdotool mousedown 3 && sleep 0.05 && xdotool mouseup 3 ;;
         esac
