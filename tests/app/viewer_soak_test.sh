@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The real viewer under Xvfb for a few minutes of random keys, clicks and pointer moves: it must
-# not crash or hang, its memory must stay flat, and Escape must still end it with status 0.
+# not crash or hang, its memory must stay flat (judged on runs of two minutes or more), and Escape
+# must still end it with status 0.
 set -uo pipefail
 viewer=${1:?usage: $0 path/to/lumenbox project-root [seconds]}
 viewer=$(readlink -f "$viewer")
 root=${2:?usage: $0 path/to/lumenbox project-root [seconds]}
 seconds=${3:-180}
+memory_check_seconds=120
 title='Lumenbox - Tovarek 2010'
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lumenbox-viewer-soak.XXXXXX")
@@ -90,11 +92,15 @@ count=${#samples[@]}
 # that is not ours to choose. A leak goes on growing, so the second half's peak is held to the
 # first half's. A worker writes a generator table of its own (256 KiB) only once it has drawn a
 # table's worth of samples, which may happen late for some of the 16 buckets: that much is allowed.
+# Memory is judged only on a long run: in a short one on a loaded machine the warm-up's frames may
+# still be pending when the samples start, and their one-time growth then looks like a leak.
 half=$((count / 2))
 early=$(printf '%s\n' "${samples[@]:0:$half}" | sort -n | tail -n 1)
 peak=$(printf '%s\n' "${samples[@]:$half}" | sort -n | tail -n 1)
-awk -v a="$early" -v b="$peak" 'BEGIN { exit !(b <= a * 1.05 + 16 * 256) }' ||
-    fail "resident memory grew from $early KiB to $peak KiB during the soak"
+if [ "$seconds" -ge "$memory_check_seconds" ]; then
+    awk -v a="$early" -v b="$peak" 'BEGIN { exit !(b <= a * 1.05 + 16 * 256) }' ||
+        fail "resident memory grew from $early KiB to $peak KiB during the soak"
+fi
 echo "soak: $events events over $seconds s; memory at most $early KiB in the first half, $peak KiB in the second"
 
 # The viewer still answers: Escape ends it with status 0.
