@@ -8,7 +8,6 @@ namespace Raytracer {
 
 bool LineReader::readLine(std::string& line) {
     line.clear();
-    bool read = false;
     while (true) {
         if (m_next == m_filled) {
             if (m_exhausted) {
@@ -30,7 +29,6 @@ bool LineReader::readLine(std::string& line) {
                                                       : m_filled - m_next;
         line.append(start, length);
         m_next += length;
-        read = true;
         // The newline does not count towards the limit.
         if (line.size() - (newline != nullptr ? 1 : 0) > maxLineLength) {
             throw FatalError(m_name + ", line " + std::to_string(m_lineNumber + 1) + ": longer than " +
@@ -40,7 +38,7 @@ bool LineReader::readLine(std::string& line) {
             break;
         }
     }
-    if (!read) {
+    if (line.empty()) {
         return false;
     }
     ++m_lineNumber;

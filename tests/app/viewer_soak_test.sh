@@ -44,7 +44,7 @@ alive() { kill -0 "$viewer_pid" 2>/dev/null && [ "$(awk '{ print $3 }' "/proc/$v
 # The first frames with anti-aliasing, more blur rays and deeper traces touch buffers and stack once
 # (some 7 MB for anti-aliasing alone), and so does the first blended help panel in the GL driver;
 # they come first, then F2 restores the start values, so that such one-time growth lands before the
-# samples the check compares, however slow the machine.
+# samples the check compares.
 xdotool key F1 o l l l l plus plus plus plus F1
 # Until memory has held still for three seconds (at most half a minute), so that those frames are done.
 last=0
