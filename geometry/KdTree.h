@@ -68,6 +68,15 @@ class KdTree final : public AccelerationStructure {
                            TraversalScratch& scratch) const override;
     int occluded(const Ray& ray, float distance, TraversalScratch& scratch) const override;
 
+    // The same two queries for rays[0, count), walked together packetWidth at a time where their
+    // directions agree in sign: each answer, record and facing or result, is the one the single-ray
+    // query gives, bit for bit. Records come in with their limits, as for a single ray.
+    static constexpr int packetWidth = 4;
+    void intersectNearest(const Ray* rays, HitRecord* records, int* facings, int count,
+                          TraversalScratch& scratch) const;
+    void occluded(const Ray* rays, const float* distances, int* results, int count,
+                  TraversalScratch& scratch) const;
+
     KdPool& pool() const { return m_pool; }
     const SceneGeometry* scene() const { return m_scene; }
 

@@ -15,6 +15,7 @@
 #include "shading/Map.h"
 #include "shading/Material.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -64,6 +65,20 @@ Vector3 offsetOrigin(const Vector3& point, const Vector3& direction) {
             point.z + originOffset * direction.z};
 }
 
+Vector3 hitPoint(const Ray& ray, float distance) {
+    const Vector3& o = ray.origin;
+    const Vector3& d = ray.direction;
+    return {o.x + distance * d.x, o.y + distance * d.y, o.z + distance * d.z};
+}
+
+// Sets L to the unit direction from point to target and returns the distance between them.
+float towards(const Vector3& target, const Vector3& point, Vector3& L) {
+    const Vector3 to = target - point;
+    const float length = std::sqrt(to.x * to.x + to.y * to.y + to.z * to.z);
+    L = Vector3(to.x / length, to.y / length, to.z / length);
+    return length;
+}
+
 } // namespace
 
 BucketWorker::BucketWorker(Scene* scene_, int bucketSize_, int bucketColumn_, int bucketRow_, Camera* camera_,
@@ -100,40 +115,135 @@ void BucketWorker::renderBucket() {
     const int areaLightSubdivisions = settings->areaLightSubdivisions;
     const float reflectionWeight = 1.0f / static_cast<float>(reflectionSamples);
     const float areaLightWeight = 1.0f / static_cast<float>(areaLightSubdivisions);
+    const bool antiAliasing = settings->antiAliasing;
 
     raysCast = 0;
     intersections = 0;
 
+    // A pass is two rows cut into 2 x 2 pixel packets, or one row of anti-aliased pixels whose four
+    // samples make a packet.
+    const int rowsPerPass = antiAliasing ? 1 : 2;
+    const int raysPerPixel = antiAliasing ? 4 : 1;
+    const std::size_t lights = scene->lights.size();
+    const auto capacity = static_cast<std::size_t>(rowsPerPass * raysPerPixel) * static_cast<std::size_t>(bucketSize);
+    if (m_pass.rays.size() < capacity || m_pass.visibility.size() < capacity * lights) {
+        m_pass.rays.resize(capacity);
+        m_pass.records.resize(capacity);
+        m_pass.facings.resize(capacity);
+        m_pass.visibility.resize(capacity * lights);
+        m_pass.shadowRays.resize(capacity * lights);
+        m_pass.shadowLengths.resize(capacity * lights);
+        m_pass.shadowBlocked.resize(capacity * lights);
+        m_pass.shadowSlots.resize(capacity * lights);
+    }
+
     const float pixelWidth = camera->pixelWidth;
     const float pixelHeight = camera->pixelHeight;
     const float size = static_cast<float>(bucketSize);
+    const float left = static_cast<float>(bucketColumn) * pixelWidth * size + camera->screenLeft;
     screenY = static_cast<float>(bucketRow) * pixelHeight * size + camera->screenBottom;
-    for (int r = 0; r < bucketSize; ++r) {
-        screenX = static_cast<float>(bucketColumn) * pixelWidth * size + camera->screenLeft;
-        for (int c = 0; c < bucketSize; ++c) {
-            const int p = (bucketRow * bucketSize + r) * imageWidth + bucketColumn * bucketSize + c;
-            float distance = noHitDistance;
-            Color pixel;
-            if (settings->antiAliasing) {
-                Color samples[4];
-                for (int s = 0; s < 4; ++s) {
-                    const Ray ray = primaryRay(screenX + antiAliasingOffsets[s][0] * pixelWidth,
-                                               screenY + antiAliasingOffsets[s][1] * pixelHeight);
-                    trace(ray, samples[s], 1, 1.0f, distance, reflectionSamples, areaLightSubdivisions,
-                          reflectionWeight, areaLightWeight);
-                }
-                pixel = (samples[1] + samples[0] + samples[2] + samples[3]) * 0.25f;
-                raysCast += 4;
-            } else {
-                const Ray ray = primaryRay(screenX + pixelWidth, screenY + pixelHeight);
-                trace(ray, pixel, 1, 1.0f, distance, reflectionSamples, areaLightSubdivisions,
-                      reflectionWeight, areaLightWeight);
-                raysCast += 1;
-            }
-            settings->frameBuffer[p] = pixel;
-            screenX += pixelWidth;
+    // The slot of pixel (row of the pass, column): its four samples in a row, or its place in the packet
+    // of its 2 x 2 block.
+    const auto slotOf = [&](int rows, int row, int column) {
+        if (antiAliasing) {
+            return column * 4;
         }
-        screenY += pixelHeight;
+        const int blockStart = column - column % 2;
+        return blockStart * rows + row * std::min(2, bucketSize - blockStart) + column % 2;
+    };
+    for (int r = 0; r < bucketSize; r += rowsPerPass) {
+        const int rows = std::min(rowsPerPass, bucketSize - r);
+        // The image-plane corners advance by repeated addition, pixel by pixel and row by row.
+        float y = screenY;
+        for (int row = 0; row < rows; ++row) {
+            float x = left;
+            for (int c = 0; c < bucketSize; ++c) {
+                Ray* rays = &m_pass.rays[static_cast<std::size_t>(slotOf(rows, row, c))];
+                if (antiAliasing) {
+                    for (int s = 0; s < 4; ++s) {
+                        rays[s] = primaryRay(x + antiAliasingOffsets[s][0] * pixelWidth,
+                                             y + antiAliasingOffsets[s][1] * pixelHeight);
+                    }
+                } else {
+                    rays[0] = primaryRay(x + pixelWidth, y + pixelHeight);
+                }
+                x += pixelWidth;
+            }
+            y += pixelHeight;
+        }
+        tracePass(rows * bucketSize * raysPerPixel);
+
+        for (int row = 0; row < rows; ++row) {
+            screenX = left;
+            for (int c = 0; c < bucketSize; ++c) {
+                const int p = (bucketRow * bucketSize + r + row) * imageWidth + bucketColumn * bucketSize + c;
+                const auto slot = static_cast<std::size_t>(slotOf(rows, row, c));
+                const auto shadeSample = [&](std::size_t at, Color& color) {
+                    float distance = noHitDistance;
+                    if (m_pass.facings[at] != 0) {
+                        shade(m_pass.rays[at], m_pass.records[at], m_pass.facings[at], &m_pass.visibility[at * lights],
+                              color, 1, 1.0f, distance, reflectionSamples, areaLightSubdivisions, reflectionWeight,
+                              areaLightWeight);
+                    }
+                };
+                Color pixel;
+                if (antiAliasing) {
+                    Color samples[4];
+                    for (std::size_t s = 0; s < 4; ++s) {
+                        shadeSample(slot + s, samples[s]);
+                    }
+                    pixel = (samples[1] + samples[0] + samples[2] + samples[3]) * 0.25f;
+                    raysCast += 4;
+                } else {
+                    shadeSample(slot, pixel);
+                    raysCast += 1;
+                }
+                settings->frameBuffer[p] = pixel;
+                screenX += pixelWidth;
+            }
+            screenY += pixelHeight;
+        }
+    }
+}
+
+void BucketWorker::tracePass(int count) {
+    const auto n = static_cast<std::size_t>(count);
+    for (std::size_t i = 0; i < n; ++i) {
+        m_pass.records[i] = HitRecord{};
+        m_pass.records[i].distance = noHitDistance;
+        m_pass.facings[i] = 0;
+    }
+    // A scene that was never given a tree (nothing loaded) has nothing to hit.
+    if (scene->accelerator == nullptr) {
+        return;
+    }
+    const KdTree& tree = treeOf(*scene);
+    tree.intersectNearest(m_pass.rays.data(), m_pass.records.data(), m_pass.facings.data(), count, *this);
+    // Ray by ray for each light, so that a packet holds neighbouring hits aiming at one light.
+    const std::size_t lights = scene->lights.size();
+    std::size_t shadows = 0;
+    for (std::size_t light = 0; light < lights; ++light) {
+        const Light& source = *scene->lights[light];
+        if (source.type != Light::pointSampling) {
+            continue;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (m_pass.facings[i] == 0 || triangleOf(m_pass.records[i].primitive).type == Primitive::environment) {
+                continue;
+            }
+            const Vector3 P = hitPoint(m_pass.rays[i], m_pass.records[i].distance);
+            Vector3 L;
+            const float length = towards(source.position, P, L);
+            m_pass.shadowRays[shadows] = Ray{offsetOrigin(P, L), L};
+            m_pass.shadowLengths[shadows] = length;
+            m_pass.shadowSlots[shadows] = static_cast<int>(i * lights + light);
+            ++shadows;
+        }
+    }
+    tree.occluded(m_pass.shadowRays.data(), m_pass.shadowLengths.data(), m_pass.shadowBlocked.data(),
+                  static_cast<int>(shadows), *this);
+    for (std::size_t k = 0; k < shadows; ++k) {
+        m_pass.visibility[static_cast<std::size_t>(m_pass.shadowSlots[k])] = m_pass.shadowBlocked[k] == 0 ? 1.0f : 0.0f;
     }
 }
 
@@ -151,11 +261,17 @@ void BucketWorker::trace(const Ray& ray, Color& result, int depth, float mediumI
     if (facing == 0) {
         return;
     }
+    shade(ray, record, facing, nullptr, result, depth, mediumIndex, distance, reflectionSamples, areaLightSubdivisions,
+          reflectionWeight, areaLightWeight);
+}
+
+void BucketWorker::shade(const Ray& ray, const HitRecord& record, int facing, const float* pointVisibility,
+                         Color& result, int depth, float mediumIndex, float& distance, int reflectionSamples,
+                         int areaLightSubdivisions, float reflectionWeight, float areaLightWeight) {
     distance = record.distance;
 
-    const Vector3& o = ray.origin;
     const Vector3& dir = ray.direction;
-    const Vector3 P(o.x + distance * dir.x, o.y + distance * dir.y, o.z + distance * dir.z);
+    const Vector3 P = hitPoint(ray, distance);
     const Triangle& triangle = triangleOf(record.primitive);
     float s = record.u;
     float t = record.v;
@@ -180,9 +296,11 @@ void BucketWorker::trace(const Ray& ray, Color& result, int depth, float mediumI
 
     const float diffuse = scalarAt(material.diffuse, 0.0f, 0.0f);
     const float specular = scalarAt(material.specular, 0.0f, 0.0f);
-    for (Light* light : scene->lights) {
+    for (std::size_t index = 0; index < scene->lights.size(); ++index) {
+        Light* light = scene->lights[index];
         Vector3 L;
-        float vis = lightVisibility(*light, P, L, areaLightSubdivisions, areaLightWeight);
+        float vis = lightVisibility(*light, P, L, areaLightSubdivisions, areaLightWeight,
+                                    pointVisibility != nullptr ? pointVisibility + index : nullptr);
         if (vis > 0.0f) {
             if (diffuse > 0.0f) {
                 shading->diffuseTerm(L, N, vis, *light, triangle, surface, result);
@@ -262,32 +380,46 @@ void BucketWorker::trace(const Ray& ray, Color& result, int depth, float mediumI
 }
 
 float BucketWorker::lightVisibility(Light& light, const Vector3& point, Vector3& L, int subdivisions,
-                                    float weight) {
-    const Vector3 toLight = light.position - point;
-    const float length = std::sqrt(toLight.x * toLight.x + toLight.y * toLight.y + toLight.z * toLight.z);
-    L = Vector3(toLight.x / length, toLight.y / length, toLight.z / length);
+                                    float weight, const float* known) {
+    const float length = towards(light.position, point, L);
     const KdTree& tree = treeOf(*scene);
 
     if (light.type == Light::pointSampling) {
         ++raysCast;
+        if (known != nullptr) {
+            return *known;
+        }
         return tree.occluded(Ray{offsetOrigin(point, L), L}, length, *this) == 0 ? 1.0f : 0.0f;
     }
 
     // The seed hashes the point and the sample index into the generator's table; it draws nothing, so
-    // a still scene samples the same points every frame.
+    // a still scene samples the same points every frame, and the samples of one point can be traced
+    // together, a bundle at a time from one origin.
     const std::uint32_t pointBits =
         std::bit_cast<std::uint32_t>(point.x) ^ std::bit_cast<std::uint32_t>(point.y);
     const std::uint32_t zBits = std::bit_cast<std::uint32_t>(point.z);
+    constexpr int bundle = 16;
+    Ray rays[bundle];
+    float lengths[bundle];
+    int blocked[bundle];
     float sum = 0.0f;
-    for (int i = 0; i < subdivisions; ++i) {
-        std::uint32_t seed = pointBits ^ static_cast<std::uint32_t>(i) ^ zBits;
-        const Vector3 q = light.samplePoint(*random, seed);
-        ++raysCast;
-        const Vector3 d = q - point;
-        const float l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-        const Vector3 D(d.x / l, d.y / l, d.z / l);
-        if (tree.occluded(Ray{offsetOrigin(point, D), D}, areaShadowLength * l, *this) == 0) {
-            sum += weight;
+    for (int first = 0; first < subdivisions; first += bundle) {
+        const int count = std::min(bundle, subdivisions - first);
+        for (int k = 0; k < count; ++k) {
+            std::uint32_t seed = pointBits ^ static_cast<std::uint32_t>(first + k) ^ zBits;
+            const Vector3 q = light.samplePoint(*random, seed);
+            ++raysCast;
+            const Vector3 d = q - point;
+            const float l = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+            const Vector3 D(d.x / l, d.y / l, d.z / l);
+            rays[k] = Ray{offsetOrigin(point, D), D};
+            lengths[k] = areaShadowLength * l;
+        }
+        tree.occluded(rays, lengths, blocked, count, *this);
+        for (int k = 0; k < count; ++k) {
+            if (blocked[k] == 0) {
+                sum += weight;
+            }
         }
     }
     return sum;

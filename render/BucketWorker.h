@@ -1,5 +1,6 @@
 #pragma once
 
+#include "geometry/HitRecord.h"
 #include "geometry/Ray.h"
 #include "geometry/TraversalScratch.h"
 #include "math/Color.h"
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace Raytracer {
 
@@ -48,8 +50,10 @@ class BucketWorker : public TraversalScratch {
 
     // How much of light reaches point: 1 or 0 for a point-sampled light, else weight for each of
     // subdivisions shadow rays that reach a sample point unblocked. L becomes the unit direction from
-    // point towards the light's position, whatever the sampling.
-    float lightVisibility(Light& light, const Vector3& point, Vector3& L, int subdivisions, float weight);
+    // point towards the light's position, whatever the sampling. known, when not null, is the
+    // point-sampled answer, already traced.
+    float lightVisibility(Light& light, const Vector3& point, Vector3& L, int subdivisions, float weight,
+                          const float* known = nullptr);
 
     Camera* camera;
     float screenX = 0.0f; // image-plane lower-left corner of the current pixel
@@ -69,6 +73,29 @@ class BucketWorker : public TraversalScratch {
     std::unique_ptr<PhongShading> shading;
 
   private:
+    // The primary rays of one pass over the bucket (two rows, or one row of anti-aliased pixels), traced
+    // together before any of them is shaded, and the point-light shadow rays of their hits. Neither
+    // draws from the generator, so tracing them ahead leaves every draw, and so every pixel, as it was.
+    struct PrimaryPass {
+        std::vector<Ray> rays;
+        std::vector<HitRecord> records;
+        std::vector<int> facings;
+        std::vector<float> visibility; // by ray, then light: 1 or 0 for point-sampled lights
+        std::vector<Ray> shadowRays;
+        std::vector<float> shadowLengths;
+        std::vector<int> shadowBlocked;
+        std::vector<int> shadowSlots; // index into visibility of each shadow ray
+    };
+
+    // Traces rays[0, count) of the pass and the point-light shadow rays of their lit hits.
+    void tracePass(int count);
+    // What trace() does once the hit is known; pointVisibility holds the point-sampled lights' answers
+    // by light, or is null to trace them here.
+    void shade(const Ray& ray, const HitRecord& record, int facing, const float* pointVisibility, Color& result,
+               int depth, float mediumIndex, float& distance, int reflectionSamples, int areaLightSubdivisions,
+               float reflectionWeight, float areaLightWeight);
+
+    PrimaryPass m_pass;
     bool m_stopRequested = false;
 };
 

@@ -195,6 +195,63 @@ TEST(KdTree, QueriesAgreeWithBruteForceAfterRebuildsInFlatPoolSpace) {
     EXPECT_GT(instanceHits, 200);
 }
 
+// Packets of four walked together answer as each ray walked alone, bit for bit: coherent fans from a
+// few eyes (whole packets), rays scattered at random (lanes that point other ways walk alone), and
+// shadow rays from the hits with limits just short of and beyond them, in the animated shipped scene.
+TEST(KdTree, PacketsAnswerAsSingleRaysDo) {
+    ShippedScene shipped;
+    for (int frame = 0; frame < 25; ++frame)
+        shipped.step();
+    const auto& tree = static_cast<const KdTree&>(*shipped.scene.accelerator);
+    const auto scratch = std::make_unique<TraversalScratch>();
+    std::mt19937 random(5);
+    const auto uniform = [&](float low, float high) {
+        return std::uniform_real_distribution<float>(low, high)(random);
+    };
+    constexpr int count = 4096;
+    std::vector<Ray> rays;
+    for (int fan = 0; rays.size() < count; ++fan) {
+        const Vector3 eye(uniform(-60, 60), uniform(2, 50), uniform(-90, -20));
+        const Vector3 aim = normalize(Vector3(uniform(-30, 30), uniform(0, 20), uniform(-30, 30)) - eye);
+        const float spread = fan % 3 == 2 ? 2.0f : 0.004f; // the last of three fans is scattered
+        for (int i = 0; i < 64; ++i)
+            rays.push_back({eye, normalize(aim + Vector3(static_cast<float>(i % 8) - 3.5f,
+                                                                  static_cast<float>(i / 8) - 3.5f,
+                                                                  uniform(-0.5f, 0.5f)) * spread)});
+    }
+    std::vector<HitRecord> records(count);
+    std::vector<int> facings(count);
+    tree.intersectNearest(rays.data(), records.data(), facings.data(), count, *scratch);
+    std::vector<Ray> shadows;
+    std::vector<float> limits;
+    int hits = 0;
+    for (int i = 0; i < count && !HasFailure(); ++i) {
+        HitRecord alone;
+        EXPECT_EQ(tree.intersectNearest(rays[i], alone, *scratch), facings[i]) << "ray " << i;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(alone.distance), std::bit_cast<std::uint32_t>(records[i].distance));
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(alone.u), std::bit_cast<std::uint32_t>(records[i].u));
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(alone.v), std::bit_cast<std::uint32_t>(records[i].v));
+        EXPECT_EQ(alone.primitive, records[i].primitive);
+        EXPECT_EQ(alone.instance, records[i].instance);
+        if (facings[i] == 0)
+            continue;
+        ++hits;
+        const Vector3 p = rays[i].origin + rays[i].direction * alone.distance;
+        const Vector3 light(uniform(-40, 40), 80, uniform(-40, 40));
+        const Vector3 toLight = light - p;
+        const float length = std::sqrt(dot(toLight, toLight));
+        shadows.push_back({p + toLight * (0.001f / length), toLight * (1.0f / length)});
+        limits.push_back(length);
+        shadows.push_back({rays[i].origin, rays[i].direction});
+        limits.push_back(alone.distance * (i % 2 != 0 ? 0.999f : 1.001f));
+    }
+    EXPECT_GT(hits, count / 2);
+    std::vector<int> blocked(shadows.size());
+    tree.occluded(shadows.data(), limits.data(), blocked.data(), static_cast<int>(shadows.size()), *scratch);
+    for (std::size_t i = 0; i < shadows.size() && !HasFailure(); ++i)
+        EXPECT_EQ(tree.occluded(shadows[i], limits[i], *scratch), blocked[i]) << "shadow ray " << i;
+}
+
 // Every tree of the shipped scene, as loaded and after animated frames, hashed node by node (axis,
 // split bits, leaf lists as primitive indices in list order). A faster build must give these very
 // trees, not merely trees that answer alike.
