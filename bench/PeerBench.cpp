@@ -3,8 +3,11 @@
 // frame 40 and the shadow rays from their hits on lit surfaces to the first light as a point light,
 // exactly as the renderer casts them. Embree answers them twice: with its own two-level instancing
 // (a sub-scene per object and per joint, placed by the proxies' transforms) and with every triangle
-// flattened into one world-space scene. Prints the rates and the ratios, then checks that both
-// answer alike; exits 1 when they do not.
+// flattened into one world-space scene. Each set is then traced again in groups, the renderer's
+// packets: ours through the packet walks, Embree through its four- and eight-ray packet queries, on
+// primary rays, point-light shadow rays and the area-light bundles of 16 samples from each lit hit.
+// Prints the rates and the ratios, then checks that both answer alike and that our packets answer
+// as our single rays do; exits 1 when they do not.
 #include "animation/AnimationClock.h"
 #include "app/AppState.h"
 #include "app/HeadlessWindow.h"
@@ -20,10 +23,14 @@
 #include "scene/Scene.h"
 #include "geometry/Vertex.h"
 #include "shading/Light.h"
+#include "shading/RandomGenerator.h"
+#include "shading/Twister.h"
 
 #include <embree3/rtcore.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -35,10 +42,13 @@ using namespace Raytracer;
 namespace {
 
 constexpr int frame = 40;
-// What the renderer's trace uses: the search limit of every ray, and how far secondary rays start off
-// the surface they leave.
+// What the renderer's trace uses: the search limit of every ray, how far secondary rays start off
+// the surface they leave, how short of the sample point an area shadow ray stops, and the samples
+// of an area light per hit.
 constexpr float startDistance = 10000.0f;
 constexpr float originOffset = 0.0001f;
+constexpr float areaShadowLength = 0.9996f;
+constexpr int areaSamples = 16;
 // Each query set is timed this many times; the median counts.
 constexpr int repetitions = 5;
 // Agreement the two tracers must reach.
@@ -52,21 +62,30 @@ struct ShadowRay {
     float length;
 };
 
-// The primary rays in the order and with the rounding of BucketWorker::renderBucket (no anti-aliasing).
+// The primary rays with the rounding of BucketWorker::renderBucket (no anti-aliasing), in the order it
+// traces them: bucket by bucket, two rows at a time, each 2 x 2 block of pixels a packet.
 std::vector<Ray> primaryRays(const Renderer& renderer, BucketWorker& worker) {
     std::vector<Ray> rays;
     const Camera& camera = renderer.camera;
-    const float size = static_cast<float>(renderer.bucketSize);
+    const int n = renderer.bucketSize;
+    const float size = static_cast<float>(n);
+    std::vector<Ray> pass(static_cast<std::size_t>(2 * n));
     for (int column = 0; column < renderer.columns(); ++column) {
         for (int row = 0; row < renderer.rows(); ++row) {
             float y = static_cast<float>(row) * camera.pixelHeight * size + camera.screenBottom;
-            for (int r = 0; r < renderer.bucketSize; ++r) {
-                float x = static_cast<float>(column) * camera.pixelWidth * size + camera.screenLeft;
-                for (int c = 0; c < renderer.bucketSize; ++c) {
-                    rays.push_back(worker.primaryRay(x + camera.pixelWidth, y + camera.pixelHeight));
-                    x += camera.pixelWidth;
+            for (int r = 0; r < n; r += 2) {
+                const int rows = std::min(2, n - r);
+                for (int pr = 0; pr < rows; ++pr) {
+                    float x = static_cast<float>(column) * camera.pixelWidth * size + camera.screenLeft;
+                    for (int c = 0; c < n; ++c) {
+                        const int block = c - c % 2;
+                        pass[static_cast<std::size_t>(block * rows + pr * std::min(2, n - block) + c % 2)] =
+                            worker.primaryRay(x + camera.pixelWidth, y + camera.pixelHeight);
+                        x += camera.pixelWidth;
+                    }
+                    y += camera.pixelHeight;
                 }
-                y += camera.pixelHeight;
+                rays.insert(rays.end(), pass.begin(), pass.begin() + rows * n);
             }
         }
     }
@@ -103,6 +122,32 @@ std::vector<bool> ourShadow(const KdTree& tree, const std::vector<ShadowRay>& ra
     return blocked;
 }
 
+// Ours in packets, the renderer's way: all rays in one call, walked four at a time.
+std::vector<Hit> ourPrimaryPackets(const KdTree& tree, const std::vector<Ray>& rays, BucketWorker& scratch) {
+    std::vector<HitRecord> records(rays.size());
+    std::vector<int> facings(rays.size());
+    tree.intersectNearest(rays.data(), records.data(), facings.data(), static_cast<int>(rays.size()), scratch);
+    std::vector<Hit> hits(rays.size());
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        if (facings[i] != 0) {
+            hits[i] = {true, records[i].distance};
+        }
+    }
+    return hits;
+}
+
+std::vector<bool> ourShadowPackets(const KdTree& tree, const std::vector<ShadowRay>& rays, BucketWorker& scratch) {
+    std::vector<Ray> plain(rays.size());
+    std::vector<float> lengths(rays.size());
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        plain[i] = rays[i].ray;
+        lengths[i] = rays[i].length;
+    }
+    std::vector<int> blocked(rays.size());
+    tree.occluded(plain.data(), lengths.data(), blocked.data(), static_cast<int>(rays.size()), scratch);
+    return std::vector<bool>(blocked.begin(), blocked.end());
+}
+
 // The shadow rays BucketWorker::lightVisibility casts towards a point light from each lit hit.
 std::vector<ShadowRay> shadowRays(const std::vector<Ray>& rays, const std::vector<Hit>& hits,
                                   const std::vector<const Primitive*>& primitives, const Vector3& light) {
@@ -121,6 +166,35 @@ std::vector<ShadowRay> shadowRays(const std::vector<Ray>& rays, const std::vecto
         const Vector3 origin(point.x + originOffset * L.x, point.y + originOffset * L.y,
                              point.z + originOffset * L.z);
         shadows.push_back({Ray{origin, L}, length});
+    }
+    return shadows;
+}
+
+// The bundles BucketWorker::lightVisibility casts towards an area light: areaSamples rays from each lit
+// hit to the points the hash of the hit picks from the generator's table.
+std::vector<ShadowRay> areaBundles(const std::vector<Ray>& rays, const std::vector<Hit>& hits,
+                                   const std::vector<const Primitive*>& primitives, Light& light,
+                                   RandomGenerator& random) {
+    std::vector<ShadowRay> shadows;
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        if (!hits[i].hit || primitives[i]->type == Primitive::environment) {
+            continue;
+        }
+        const Vector3& o = rays[i].origin;
+        const Vector3& d = rays[i].direction;
+        const float t = hits[i].distance;
+        const Vector3 point(o.x + t * d.x, o.y + t * d.y, o.z + t * d.z);
+        const std::uint32_t pointBits = std::bit_cast<std::uint32_t>(point.x) ^ std::bit_cast<std::uint32_t>(point.y);
+        const std::uint32_t zBits = std::bit_cast<std::uint32_t>(point.z);
+        for (int sample = 0; sample < areaSamples; ++sample) {
+            std::uint32_t seed = pointBits ^ static_cast<std::uint32_t>(sample) ^ zBits;
+            const Vector3 toSample = light.samplePoint(random, seed) - point;
+            const float l = std::sqrt(toSample.x * toSample.x + toSample.y * toSample.y + toSample.z * toSample.z);
+            const Vector3 D(toSample.x / l, toSample.y / l, toSample.z / l);
+            const Vector3 origin(point.x + originOffset * D.x, point.y + originOffset * D.y,
+                                 point.z + originOffset * D.z);
+            shadows.push_back({Ray{origin, D}, areaShadowLength * l});
+        }
     }
     return shadows;
 }
@@ -276,6 +350,91 @@ std::vector<bool> embreeShadow(RTCScene scene, const std::vector<ShadowRay>& ray
     return blocked;
 }
 
+// Embree's packet queries of width 4 or 8 over the same groups as ours; lanes past the end are invalid.
+template <int width> struct EmbreePacket;
+template <> struct EmbreePacket<4> {
+    using RayHit = RTCRayHit4;
+    using Rays = RTCRay4;
+    static void intersect(const int* valid, RTCScene scene, RTCIntersectContext* context, RayHit* query) {
+        rtcIntersect4(valid, scene, context, query);
+    }
+    static void occluded(const int* valid, RTCScene scene, RTCIntersectContext* context, Rays* query) {
+        rtcOccluded4(valid, scene, context, query);
+    }
+};
+template <> struct EmbreePacket<8> {
+    using RayHit = RTCRayHit8;
+    using Rays = RTCRay8;
+    static void intersect(const int* valid, RTCScene scene, RTCIntersectContext* context, RayHit* query) {
+        rtcIntersect8(valid, scene, context, query);
+    }
+    static void occluded(const int* valid, RTCScene scene, RTCIntersectContext* context, Rays* query) {
+        rtcOccluded8(valid, scene, context, query);
+    }
+};
+
+template <class Rays> void setLane(Rays& query, int lane, const Ray& ray, float limit) {
+    query.org_x[lane] = ray.origin.x;
+    query.org_y[lane] = ray.origin.y;
+    query.org_z[lane] = ray.origin.z;
+    query.dir_x[lane] = ray.direction.x;
+    query.dir_y[lane] = ray.direction.y;
+    query.dir_z[lane] = ray.direction.z;
+    query.tnear[lane] = 0.0f;
+    query.tfar[lane] = limit;
+    query.mask[lane] = ~0u;
+    query.time[lane] = 0.0f;
+    query.id[lane] = 0;
+    query.flags[lane] = 0;
+}
+
+template <int width> std::vector<Hit> embreePrimaryPackets(RTCScene scene, const std::vector<Ray>& rays) {
+    using Packet = EmbreePacket<width>;
+    std::vector<Hit> hits(rays.size());
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    for (std::size_t first = 0; first < rays.size(); first += width) {
+        alignas(32) int valid[width];
+        alignas(32) typename Packet::RayHit query{};
+        for (int lane = 0; lane < width; ++lane) {
+            valid[lane] = first + static_cast<std::size_t>(lane) < rays.size() ? -1 : 0;
+            setLane(query.ray, lane, rays[std::min(first + static_cast<std::size_t>(lane), rays.size() - 1)],
+                    startDistance);
+            query.hit.geomID[lane] = RTC_INVALID_GEOMETRY_ID;
+            query.hit.instID[0][lane] = RTC_INVALID_GEOMETRY_ID;
+        }
+        Packet::intersect(valid, scene, &context, &query);
+        for (int lane = 0; lane < width && first + static_cast<std::size_t>(lane) < rays.size(); ++lane) {
+            if (query.hit.geomID[lane] != RTC_INVALID_GEOMETRY_ID) {
+                hits[first + static_cast<std::size_t>(lane)] = {true, query.ray.tfar[lane]};
+            }
+        }
+    }
+    return hits;
+}
+
+template <int width> std::vector<bool> embreeShadowPackets(RTCScene scene, const std::vector<ShadowRay>& rays) {
+    using Packet = EmbreePacket<width>;
+    std::vector<bool> blocked(rays.size());
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    for (std::size_t first = 0; first < rays.size(); first += width) {
+        alignas(32) int valid[width];
+        alignas(32) typename Packet::Rays query{};
+        for (int lane = 0; lane < width; ++lane) {
+            valid[lane] = first + static_cast<std::size_t>(lane) < rays.size() ? -1 : 0;
+            const ShadowRay& ray = rays[std::min(first + static_cast<std::size_t>(lane), rays.size() - 1)];
+            setLane(query, lane, ray.ray, ray.length);
+        }
+        Packet::occluded(valid, scene, &context, &query);
+        for (int lane = 0; lane < width && first + static_cast<std::size_t>(lane) < rays.size(); ++lane) {
+            blocked[first + static_cast<std::size_t>(lane)] =
+                query.tfar[lane] == -std::numeric_limits<float>::infinity();
+        }
+    }
+    return blocked;
+}
+
 // Median seconds of repeated runs of work.
 template <class Work> double medianSeconds(Work&& work) {
     std::vector<double> seconds;
@@ -293,6 +452,17 @@ void printRates(const char* kind, const char* peer, std::size_t rays, double our
     const double embreeRate = static_cast<double>(rays) / embree * 1e-6;
     std::printf("%s, %s: %zu rays, ours %.2f Mrays/s, Embree %.2f Mrays/s, ratio %.2f\n", kind, peer, rays,
                 oursRate, embreeRate, oursRate / embreeRate);
+}
+
+// Our packets against Embree's single rays and its packets of four and eight.
+void printPacketRates(const char* kind, const char* peer, std::size_t rays, double ours, double embreeSingle,
+                      double embree4, double embree8) {
+    const auto rate = [&](double seconds) { return static_cast<double>(rays) / seconds * 1e-6; };
+    const double embreePackets = std::max(rate(embree4), rate(embree8));
+    std::printf("%s packets, %s: %zu rays, ours %.2f Mrays/s, Embree single %.2f, packets of 4 %.2f, of 8 %.2f "
+                "Mrays/s, ratio %.2f to single, %.2f to packets\n",
+                kind, peer, rays, rate(ours), rate(embreeSingle), rate(embree4), rate(embree8),
+                rate(ours) / rate(embreeSingle), rate(ours) / embreePackets);
 }
 
 // Prints the agreement of one Embree scene with ours; false when it falls short.
@@ -337,7 +507,7 @@ int run() {
     }
     HeadlessWindow window;
     InputHandler(app, window).updateCamera();
-    const Light* light = scene.firstLight();
+    Light* light = scene.firstLight();
     if (light == nullptr || scene.accelerator == nullptr) {
         std::fprintf(stderr, "lumenbox-peer-bench: the scene has no light or no geometry\n");
         return 1;
@@ -351,13 +521,28 @@ int run() {
     const std::vector<Hit> ourHits = ourPrimary(tree, primary, worker, &primitives);
     const std::vector<ShadowRay> shadow = shadowRays(primary, ourHits, primitives, light->position);
     const std::vector<bool> ourBlocked = ourShadow(tree, shadow, worker);
+    const std::vector<ShadowRay> bundles = areaBundles(primary, ourHits, primitives, *light, *worker.random);
+    const std::vector<bool> ourBundleBlocked = ourShadow(tree, bundles, worker);
+
+    // Our packets answer as our single rays, exactly; the distance is compared bit for bit.
+    const auto sameHits = [](const std::vector<Hit>& a, const std::vector<Hit>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), [](const Hit& x, const Hit& y) {
+            return x.hit == y.hit && std::bit_cast<std::uint32_t>(x.distance) == std::bit_cast<std::uint32_t>(y.distance);
+        });
+    };
+    bool agreed = sameHits(ourHits, ourPrimaryPackets(tree, primary, worker)) &&
+                  ourBlocked == ourShadowPackets(tree, shadow, worker) &&
+                  ourBundleBlocked == ourShadowPackets(tree, bundles, worker);
+    std::printf("agreement, our packets with our single rays: %s\n", agreed ? "every answer the same" : "DIFFERENT");
 
     const double oursPrimary = medianSeconds([&] { ourPrimary(tree, primary, worker, nullptr); });
     const double oursShadow = medianSeconds([&] { ourShadow(tree, shadow, worker); });
+    const double oursPrimaryPackets = medianSeconds([&] { ourPrimaryPackets(tree, primary, worker); });
+    const double oursShadowPackets = medianSeconds([&] { ourShadowPackets(tree, shadow, worker); });
+    const double oursBundlePackets = medianSeconds([&] { ourShadowPackets(tree, bundles, worker); });
 
     // One thread for Embree too, also while it builds.
     RTCDevice device = rtcNewDevice("threads=1");
-    bool agreed = true;
     struct Peer {
         const char* name;
         RTCScene scene;
@@ -366,11 +551,25 @@ int run() {
     for (const Peer& peer : peers) {
         const std::vector<Hit> hits = embreePrimary(peer.scene, primary);
         const std::vector<bool> blocked = embreeShadow(peer.scene, shadow);
-        printRates("primary", peer.name, primary.size(), oursPrimary,
-                   medianSeconds([&] { embreePrimary(peer.scene, primary); }));
-        printRates("shadow", peer.name, shadow.size(), oursShadow,
-                   medianSeconds([&] { embreeShadow(peer.scene, shadow); }));
+        const double embreePrimarySingle = medianSeconds([&] { embreePrimary(peer.scene, primary); });
+        const double embreeShadowSingle = medianSeconds([&] { embreeShadow(peer.scene, shadow); });
+        printRates("primary", peer.name, primary.size(), oursPrimary, embreePrimarySingle);
+        printRates("shadow", peer.name, shadow.size(), oursShadow, embreeShadowSingle);
+        printPacketRates("primary", peer.name, primary.size(), oursPrimaryPackets, embreePrimarySingle,
+                         medianSeconds([&] { embreePrimaryPackets<4>(peer.scene, primary); }),
+                         medianSeconds([&] { embreePrimaryPackets<8>(peer.scene, primary); }));
+        printPacketRates("shadow", peer.name, shadow.size(), oursShadowPackets, embreeShadowSingle,
+                         medianSeconds([&] { embreeShadowPackets<4>(peer.scene, shadow); }),
+                         medianSeconds([&] { embreeShadowPackets<8>(peer.scene, shadow); }));
+        printPacketRates("area bundle", peer.name, bundles.size(), oursBundlePackets,
+                         medianSeconds([&] { embreeShadow(peer.scene, bundles); }),
+                         medianSeconds([&] { embreeShadowPackets<4>(peer.scene, bundles); }),
+                         medianSeconds([&] { embreeShadowPackets<8>(peer.scene, bundles); }));
         agreed = checkAgreement(peer.name, ourHits, hits, ourBlocked, blocked) && agreed;
+        // Embree's packets answer as its single rays, within the same agreement.
+        agreed = checkAgreement(peer.name, ourHits, embreePrimaryPackets<8>(peer.scene, primary), ourBundleBlocked,
+                                embreeShadowPackets<8>(peer.scene, bundles)) &&
+                 agreed;
         rtcReleaseScene(peer.scene);
     }
     rtcReleaseDevice(device);

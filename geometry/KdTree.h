@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace Raytracer {
@@ -109,9 +110,10 @@ class KdTree final : public AccelerationStructure {
     std::vector<TrianglePacket> packets;
     std::vector<PacketLanes> packetLanes; // one per packet
 
-    // The world boxes of the proxies among the tree's triangles, one per packet group, field by field
-    // (axis 0, 1, 2), and the largest coordinate magnitude among them, which scales the margin the box
-    // test keeps. Group 0 spans everything: it holds the other triangles, and proxies past maxGroups.
+    // The world boxes of the packet groups, field by field (axis 0, 1, 2): one per proxy among the tree's
+    // triangles, and in a top-level tree one per cluster of its other triangles; and the largest
+    // coordinate magnitude among them, which scales the margin the box test keeps. Group 0 spans
+    // everything: it holds what is in no other group, such as proxies past maxGroups.
     static constexpr int maxGroups = 256;
     struct ProxyBoxes {
         int count = 0; // groups; the arrays run on to whole packets of lanes
@@ -133,10 +135,12 @@ class KdTree final : public AccelerationStructure {
     void makeLeafList(KdNode* leaf, int first, int count);
     void flatten();
     void collectProxyBoxes();
+    void clusterOthers();
     std::int32_t groupOf(const Primitive* primitive);
     void flattenNode(const KdNode& node, std::size_t slot);
 
     std::vector<const InstancePlacement*> m_groupOwners; // the proxy of each group (none for group 0)
+    std::vector<std::pair<const Primitive*, std::int32_t>> m_clusters; // other triangles' groups, by primitive
     std::vector<LeafLane> m_leafLanes;
     std::vector<std::int32_t> m_leafGroups;
 

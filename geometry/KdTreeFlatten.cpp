@@ -1,0 +1,203 @@
+// The form of a tree the queries walk: nodes in one array, each leaf's triangles copied into packets
+// grouped by the box they lie in, remade after every build.
+#include "geometry/KdPool.h"
+#include "geometry/KdTree.h"
+#include "geometry/SceneGeometry.h"
+#include "geometry/Triangle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+namespace Raytracer {
+
+namespace {
+
+const Triangle& asTriangle(const Primitive* primitive) {
+    return *static_cast<const Triangle*>(primitive);
+}
+
+} // namespace
+
+void KdTree::flatten() {
+    flatNodes.assign(1, KdFlatNode{});
+    packets.clear();
+    packetLanes.clear();
+    collectProxyBoxes();
+    flattenNode(*root, 0);
+}
+
+// A proxy's triangles all share its owner; each owner gets a group and the box of its corners. In the
+// top-level tree the other triangles are then cut into clusters of neighbours, each a group with its
+// box, so that a ray also skips the packets of static geometry it passes wide of (a floor under a ray
+// that never comes down to it). Object-level trees are walked without boxes and keep one group.
+void KdTree::collectProxyBoxes() {
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    const auto addBox = [&](float low, float high) {
+        for (int axis = 0; axis < 3; ++axis) {
+            proxyBoxes.low[axis].push_back(low);
+            proxyBoxes.high[axis].push_back(high);
+        }
+    };
+    const auto extend = [&](std::size_t group, const Primitive* p) {
+        for (int axis = 0; axis < 3; ++axis) {
+            float lo = 0.0f;
+            float hi = 0.0f;
+            p->extent(lo, hi, axis);
+            proxyBoxes.low[axis][group] = std::min(proxyBoxes.low[axis][group], lo);
+            proxyBoxes.high[axis][group] = std::max(proxyBoxes.high[axis][group], hi);
+            proxyBoxes.magnitude = std::max({proxyBoxes.magnitude, std::fabs(lo), std::fabs(hi)});
+        }
+    };
+    for (int axis = 0; axis < 3; ++axis) {
+        proxyBoxes.low[axis].clear();
+        proxyBoxes.high[axis].clear();
+    }
+    m_groupOwners.assign(1, nullptr);
+    m_clusters.clear();
+    addBox(-infinity, infinity);
+    proxyBoxes.magnitude = 0.0f;
+    for (const Primitive* p : m_scene->primitives) {
+        if (p->type != Primitive::proxy) {
+            continue;
+        }
+        const auto group = static_cast<std::size_t>(groupOf(p));
+        if (group == TrianglePacket::everywhere) {
+            continue;
+        }
+        if (group == proxyBoxes.low[0].size()) {
+            addBox(infinity, -infinity);
+        }
+        extend(group, p);
+    }
+    if (m_scene->proxy == nullptr) {
+        clusterOthers();
+        for (const auto& [p, group] : m_clusters) {
+            if (static_cast<std::size_t>(group) == proxyBoxes.low[0].size()) {
+                addBox(infinity, -infinity);
+            }
+            extend(static_cast<std::size_t>(group), p);
+        }
+        // Looked up by primitive while the leaves are flattened.
+        std::sort(m_clusters.begin(), m_clusters.end());
+    }
+    proxyBoxes.count = static_cast<int>(proxyBoxes.low[0].size());
+    // Empty boxes fill the last packet of lanes.
+    while (proxyBoxes.low[0].size() % TrianglePacket::lanes != 0) {
+        addBox(infinity, -infinity);
+    }
+}
+
+// The triangles that are not proxies, in order along a Morton curve through their centres, cut into
+// runs of equal length, as many as the groups the proxies leave; each run's group follows the last.
+void KdTree::clusterOthers() {
+    const std::size_t firstGroup = m_groupOwners.size();
+    const auto& primitives = m_scene->primitives;
+    for (const Primitive* p : primitives) {
+        if (p->type == Primitive::proxy) {
+            continue;
+        }
+        // Ten bits a coordinate of the centre's place in the scene's box, interleaved.
+        std::uint32_t code = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            float lo = 0.0f;
+            float hi = 0.0f;
+            p->extent(lo, hi, axis);
+            const float size = m_scene->boundsSize[axis];
+            const float place = size > 0.0f ? ((lo + hi) * 0.5f - m_scene->boundsMin[axis]) / size : 0.0f;
+            const auto cell = static_cast<std::uint32_t>(std::clamp(place, 0.0f, 1.0f) * 1023.0f);
+            for (int bit = 0; bit < 10; ++bit) {
+                code |= ((cell >> bit) & 1u) << (3 * bit + axis);
+            }
+        }
+        m_clusters.push_back({p, static_cast<std::int32_t>(code)});
+    }
+    const std::size_t free = static_cast<std::size_t>(maxGroups) - firstGroup;
+    if (m_clusters.empty() || free == 0) {
+        m_clusters.clear();
+        return;
+    }
+    std::stable_sort(m_clusters.begin(), m_clusters.end(),
+                     [](const auto& a, const auto& b) { return a.second < b.second; });
+    const std::size_t run = (m_clusters.size() + free - 1) / free;
+    for (std::size_t i = 0; i < m_clusters.size(); ++i) {
+        m_clusters[i].second = static_cast<std::int32_t>(firstGroup + i / run);
+    }
+}
+
+// The group of a triangle: a proxy's, created on first sight, or its cluster's. A triangle in no
+// cluster, and a proxy past the last group, belongs to the box that spans everything.
+std::int32_t KdTree::groupOf(const Primitive* p) {
+    if (p->type != Primitive::proxy) {
+        const auto found = std::lower_bound(m_clusters.begin(), m_clusters.end(), std::pair{p, std::int32_t{0}},
+                                            [](const auto& a, const auto& b) { return a.first < b.first; });
+        return found != m_clusters.end() && found->first == p ? found->second : TrianglePacket::everywhere;
+    }
+    // A proxy's triangles are neighbours in the scene's list, so the last owner is the likely one.
+    for (std::size_t i = m_groupOwners.size(); i-- > 1;) {
+        if (m_groupOwners[i] == p->owner) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    if (m_groupOwners.size() == static_cast<std::size_t>(maxGroups)) {
+        return TrianglePacket::everywhere;
+    }
+    m_groupOwners.push_back(p->owner);
+    return static_cast<std::int32_t>(m_groupOwners.size() - 1);
+}
+
+// Depth first, so a subtree's nodes lie after its root; each inner node's children are taken as a
+// pair before either is filled in. A leaf's packets hold first its other triangles, then each proxy's
+// together, so that a ray passing wide of a proxy skips whole packets, and within each of those the
+// triangles of one dominant axis together, so that a packet's tests share the ray's projection. Every
+// lane keeps its place in the list, the order in which hits are taken.
+void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
+    if (node.isLeaf()) {
+        m_leafLanes.clear();
+        m_leafGroups.assign(1, TrianglePacket::everywhere);
+        std::int32_t place = 0;
+        for (const KdListElement* e = m_pool.element(node.reference()); e != nullptr; e = e->next, ++place) {
+            const std::int32_t group = groupOf(e->primitive);
+            if (std::find(m_leafGroups.begin(), m_leafGroups.end(), group) == m_leafGroups.end()) {
+                m_leafGroups.push_back(group);
+            }
+            m_leafLanes.push_back({&asTriangle(e->primitive), place, group});
+        }
+        const auto first = static_cast<std::uint32_t>(packets.size());
+        for (const std::int32_t group : m_leafGroups) {
+            for (std::int32_t axis = 0; axis < 3; ++axis) {
+                int lane = TrianglePacket::lanes;
+                for (const LeafLane& entry : m_leafLanes) {
+                    if (entry.group != group || entry.triangle->projAxis != axis) {
+                        continue;
+                    }
+                    if (lane == TrianglePacket::lanes) {
+                        packets.emplace_back(axis, group);
+                        packetLanes.emplace_back();
+                        lane = 0;
+                    }
+                    TrianglePacket& packet = packets.back();
+                    setLane(packet, packetLanes.back(), lane, *entry.triangle, entry.place);
+                    ++packet.count;
+                    ++lane;
+                }
+            }
+        }
+        KdFlatNode& leaf = flatNodes[slot];
+        leaf.link = (first << KdNode::referenceShift) | KdNode::leafFlag;
+        leaf.packetCount = static_cast<std::uint32_t>(packets.size()) - first;
+        return;
+    }
+    const std::size_t children = flatNodes.size();
+    flatNodes.resize(children + 2);
+    flatNodes[slot].link = (static_cast<std::uint32_t>(children) << KdNode::referenceShift) |
+                           static_cast<std::uint32_t>(node.axis());
+    flatNodes[slot].split = node.split;
+    const KdNode* left = m_pool.node(node.reference());
+    flattenNode(left[0], children);
+    flattenNode(left[1], children + 1);
+}
+
+} // namespace Raytracer
