@@ -2,7 +2,6 @@
 
 #include "math/FatalError.h"
 #include "scene/ObjParser.h"
-#include "scene/Scene.h"
 #include "tools/import/AssimpFile.h"
 #include "tools/import/AssimpMaterials.h"
 #include "tools/import/ObjectPlacement.h"
@@ -25,8 +24,6 @@ namespace {
 
 // The stage a new scene folder starts as, from the working directory as the viewer finds it.
 constexpr const char* shippedStage = "meshes/";
-// Each object's companion box is 12 triangles of the scene's top level.
-constexpr int boxTriangles = 12;
 constexpr std::size_t longestStem = 16;
 
 // The letters and digits of the file's name in lower case, leaving out the characters that would end
@@ -92,12 +89,6 @@ void checkRoom(std::size_t objects, const StageLayout& stage, const std::string&
         throw FatalError(path + ": " + std::to_string(objects) + " objects (one per material, each with its box) " +
                          "would bring " + scenePath + " to " + std::to_string(sections) +
                          " object sections; at most " + std::to_string(ObjParser::maxObjectSections) + " are allowed");
-    }
-    const int topLevel = stage.topLevelTriangles + boxTriangles * static_cast<int>(objects);
-    if (topLevel > Scene::topLevelPrimitiveCapacity) {
-        throw FatalError(path + ": the boxes of " + std::to_string(objects) + " objects would bring the top level of " +
-                         scenePath + " to " + std::to_string(topLevel) + " triangles; at most " +
-                         std::to_string(Scene::topLevelPrimitiveCapacity) + " are allowed");
     }
 }
 

@@ -1,10 +1,7 @@
 #include "tools/import/StageLayout.h"
 
-#include "animation/SceneLoader.h"
-#include "geometry/KdPool.h"
 #include "math/FatalError.h"
 #include "scene/ObjParser.h"
-#include "scene/Scene.h"
 #include "scene/StageLoader.h"
 
 #include <algorithm>
@@ -89,13 +86,6 @@ StageLayout readStage(const std::string& folder) {
         throw FatalError(path + ": the header names no material library (mtllib) to add materials to");
     }
     stage.libraryText = fileText(folder + stage.libraryName);
-
-    {
-        Scene scene;
-        KdPool pool;
-        loadScene(scene, pool, folder);
-        stage.topLevelTriangles = scene.primitiveCount();
-    }
 
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), std::fclose);
     if (!file) {

@@ -24,7 +24,6 @@ struct StageLayout {
     std::string libraryText;         // that library as it is
     int positions = 0, texCoords = 0, normals = 0; // records of scene.obj, numbered through the file
     std::size_t objectSections = 0;
-    int topLevelTriangles = 0;       // of the whole scene as the viewer loads it, models included
     std::vector<std::string> groupNames;
     std::vector<std::string> materialNames;
     std::vector<Box> boxes;          // the companion boxes of the renderable objects
@@ -34,8 +33,8 @@ struct StageLayout {
     std::optional<double> floorAt(double x, double z) const;
 };
 
-// Reads the scene in folder (ending in '/') with the viewer's own loader and parser. Throws FatalError
-// with one line naming the file when the viewer could not load it as it is.
+// Reads the scene in folder (ending in '/') with the viewer's own parser. Throws FatalError with one
+// line naming the file when it cannot be read.
 StageLayout readStage(const std::string& folder);
 
 } // namespace Raytracer::Import
