@@ -16,8 +16,8 @@ namespace {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool sanitized = true;
 #elif defined(__has_feature)
-constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||
-                           __has_feature(memory_sanitizer);
+constexpr bool sanitized =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer);
 #else
 constexpr bool sanitized = false;
 #endif
@@ -57,9 +57,10 @@ AssimpFile::AssimpFile(const std::string& path, Use use) {
     m_importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
     // FBX pivots would otherwise become chains of helper nodes, each a joint to hold.
     m_importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-    unsigned int steps = aiProcess_Triangulate | aiProcess_GenSmoothNormals | aiProcess_JoinIdenticalVertices |
-                         aiProcess_SortByPType | aiProcess_FindDegenerates | aiProcess_ValidateDataStructure |
-                         aiProcess_FindInvalidData | aiProcess_GenUVCoords | aiProcess_TransformUVCoords;
+    unsigned int steps = aiProcess_Triangulate | aiProcess_GenSmoothNormals |
+                         aiProcess_JoinIdenticalVertices | aiProcess_SortByPType | aiProcess_FindDegenerates |
+                         aiProcess_ValidateDataStructure | aiProcess_FindInvalidData | aiProcess_GenUVCoords |
+                         aiProcess_TransformUVCoords;
     if (use == Use::stillObjects) {
         steps |= aiProcess_PreTransformVertices;
     }
@@ -73,8 +74,8 @@ AssimpFile::AssimpFile(const std::string& path, Use use) {
         if (reason == "std::bad_alloc") {
             reason = "it states more than memory holds";
         }
-        throw FatalError(path + ": cannot be read as a model (" + (reason.empty() ? "no reason given" : reason) +
-                         ")");
+        throw FatalError(path + ": cannot be read as a model (" +
+                         (reason.empty() ? "no reason given" : reason) + ")");
     }
     if (triangleCount(*m_scene) == 0) {
         throw FatalError(path + ": the model has no triangles to show");

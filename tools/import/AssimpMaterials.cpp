@@ -27,7 +27,8 @@ double unit(double value) {
     return std::clamp(value, 0.0, 1.0);
 }
 
-std::optional<double> scalar(const aiMaterial& material, const char* key, unsigned int type, unsigned int index) {
+std::optional<double> scalar(const aiMaterial& material, const char* key, unsigned int type,
+                             unsigned int index) {
     ai_real value = 0;
     if (material.Get(key, type, index, value) != aiReturn_SUCCESS) {
         return std::nullopt;
@@ -35,7 +36,8 @@ std::optional<double> scalar(const aiMaterial& material, const char* key, unsign
     return static_cast<double>(value);
 }
 
-std::optional<aiColor4D> colour(const aiMaterial& material, const char* key, unsigned int type, unsigned int index) {
+std::optional<aiColor4D> colour(const aiMaterial& material, const char* key, unsigned int type,
+                                unsigned int index) {
     aiColor4D value;
     if (material.Get(key, type, index, value) != aiReturn_SUCCESS) {
         return std::nullopt;
@@ -62,7 +64,8 @@ void mapShading(const aiMaterial& source, Scenegen::MtlEntry& entry) {
         // Metallic-roughness, with glTF's defaults of 1 for a factor the file leaves out.
         const double metal = unit(metallic.value_or(1.0));
         const double smooth = 1.0 - unit(roughness.value_or(1.0));
-        reflectivity = (dielectricReflectivity + (metalReflectivity - dielectricReflectivity) * metal) * smooth;
+        reflectivity =
+            (dielectricReflectivity + (metalReflectivity - dielectricReflectivity) * metal) * smooth;
         entry.specular = smoothSpecular * smooth;
         entry.reflectionBlur = 1.0 - smooth;
     } else {
@@ -100,7 +103,9 @@ std::vector<ImportedMaterial> importAssimpMaterials(const aiScene& scene, const 
         Scenegen::MtlEntry& entry = material.entry;
         entry.name = Scenegen::format("m%u_", i + 1) + lettersAndDigits(name);
         const std::optional<aiColor4D> base = colour(source, AI_MATKEY_BASE_COLOR);
-        const aiColor4D kd = base ? *base : colour(source, AI_MATKEY_COLOR_DIFFUSE).value_or(aiColor4D(0.8f, 0.8f, 0.8f, 1.0f));
+        const aiColor4D kd =
+            base ? *base
+                 : colour(source, AI_MATKEY_COLOR_DIFFUSE).value_or(aiColor4D(0.8f, 0.8f, 0.8f, 1.0f));
         entry.color[0] = unit(kd.r);
         entry.color[1] = unit(kd.g);
         entry.color[2] = unit(kd.b);

@@ -15,7 +15,7 @@ std::uint32_t keyBits(double value) {
 
 int MeshVertices::index(const Scenegen::Mesh::Point& p, const Scenegen::Mesh::Point& n,
                         const Scenegen::Mesh::TexCoord& uv) {
-    const Key key = {keyBits(p.x), keyBits(p.y), keyBits(p.z), keyBits(n.x),
+    const Key key = {keyBits(p.x), keyBits(p.y), keyBits(p.z),  keyBits(n.x),
                      keyBits(n.y), keyBits(n.z), keyBits(uv.s), keyBits(uv.t)};
     const auto [found, added] = m_seen.try_emplace(key, static_cast<int>(m_mesh.positions.size()));
     if (added) {

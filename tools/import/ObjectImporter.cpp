@@ -5,8 +5,8 @@
 #include "tools/import/AssimpFile.h"
 #include "tools/import/AssimpMaterials.h"
 #include "tools/import/ObjectPlacement.h"
-#include "tools/import/StagedFiles.h"
 #include "tools/import/StageLayout.h"
+#include "tools/import/StagedFiles.h"
 #include "tools/import/ViewerCheck.h"
 #include "tools/scenegen/Models.h"
 #include "tools/scenegen/MtlWriter.h"
@@ -32,7 +32,8 @@ std::string nameStem(const std::string& path) {
     std::string stem;
     for (const char c : std::filesystem::path(path).stem().string()) {
         const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (std::isalnum(static_cast<unsigned char>(lower)) != 0 && lower != '3' && stem.size() < longestStem) {
+        if (std::isalnum(static_cast<unsigned char>(lower)) != 0 && lower != '3' &&
+            stem.size() < longestStem) {
             stem += lower;
         }
     }
@@ -54,7 +55,8 @@ bool contains(const std::vector<std::string>& names, const std::string& text) {
 }
 
 bool endsAny(const std::vector<std::string>& names, const std::string& text) {
-    return std::any_of(names.begin(), names.end(), [&](const std::string& name) { return name.ends_with(text); });
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& name) { return name.ends_with(text); });
 }
 
 // Object names <stem>_<letters>, with a number after the stem when a name would be found in place of
@@ -83,12 +85,14 @@ std::vector<std::string> objectNames(const std::string& stem, std::size_t count,
     }
 }
 
-void checkRoom(std::size_t objects, const StageLayout& stage, const std::string& path, const std::string& scenePath) {
+void checkRoom(std::size_t objects, const StageLayout& stage, const std::string& path,
+               const std::string& scenePath) {
     const std::size_t sections = stage.objectSections + 2 * objects;
     if (sections > static_cast<std::size_t>(ObjParser::maxObjectSections)) {
-        throw FatalError(path + ": " + std::to_string(objects) + " objects (one per material, each with its box) " +
-                         "would bring " + scenePath + " to " + std::to_string(sections) +
-                         " object sections; at most " + std::to_string(ObjParser::maxObjectSections) + " are allowed");
+        throw FatalError(path + ": " + std::to_string(objects) +
+                         " objects (one per material, each with its box) " + "would bring " + scenePath +
+                         " to " + std::to_string(sections) + " object sections; at most " +
+                         std::to_string(ObjParser::maxObjectSections) + " are allowed");
     }
 }
 
@@ -100,7 +104,8 @@ void importObjects(const ImportOptions& options, std::vector<std::string>& notes
     std::vector<ImportedMaterial> materials = importAssimpMaterials(file.scene(), path, notes);
     StillParts still = gatherStillParts(file.scene(), materials);
     if (still.flatTriangles > 0) {
-        notes.push_back(path + ": " + std::to_string(still.flatTriangles) + " triangles without area left out");
+        notes.push_back(path + ": " + std::to_string(still.flatTriangles) +
+                        " triangles without area left out");
     }
     if (still.parts.empty()) {
         throw FatalError(path + ": the model has no triangles to show");
@@ -130,8 +135,9 @@ void importObjects(const ImportOptions& options, std::vector<std::string>& notes
         }
         entries.push_back(entry);
         obj.addMesh(names[i] + "OBJ3D", names[i], part.mesh);
-        obj.addPositionsOnly(names[i] + "BBox", "",
-                             Scenegen::proxyBox(part.mesh.minCorner(), part.mesh.maxCorner(), Scenegen::jointBoxMargin));
+        obj.addPositionsOnly(
+            names[i] + "BBox", "",
+            Scenegen::proxyBox(part.mesh.minCorner(), part.mesh.maxCorner(), Scenegen::jointBoxMargin));
         triangles += part.mesh.triangles.size();
     }
     const std::string source = std::filesystem::path(path).filename().string();

@@ -61,7 +61,8 @@ bool insideScene(const Box& box) {
 } // namespace
 
 ObjectPlace placeObjects(StillParts& still, const StageLayout& stage, std::optional<double> height,
-                         std::optional<std::array<double, 2>> at, double turnDegrees, const std::string& path) {
+                         std::optional<std::array<double, 2>> at, double turnDegrees,
+                         const std::string& path) {
     const Box own = bounds(still);
     const double ownHeight = own.high.y - own.low.y;
     if (height && !(ownHeight > 0.0)) {
@@ -75,7 +76,8 @@ ObjectPlace placeObjects(StillParts& still, const StageLayout& stage, std::optio
     const double middleZ = 0.5 * (own.low.z + own.high.z);
     for (StillPart& part : still.parts) {
         for (Point& p : part.mesh.positions) {
-            p = {place.scale * (p.x - middleX), place.scale * (p.y - own.low.y), place.scale * (p.z - middleZ)};
+            p = {place.scale * (p.x - middleX), place.scale * (p.y - own.low.y),
+                 place.scale * (p.z - middleZ)};
         }
         part.mesh.rotateY(turnDegrees * std::numbers::pi / 180.0);
     }
@@ -96,7 +98,8 @@ ObjectPlace placeObjects(StillParts& still, const StageLayout& stage, std::optio
         taken.push_back({{-modelsReach, -infinity, -modelsReach}, {modelsReach, infinity, modelsReach}});
         // Rings about the middle, each walked from the -x side; the first spot that is free wins.
         for (double r = 0.0; !floor && r < sceneBound; r += searchStep) {
-            const int steps = std::max(1, static_cast<int>(std::ceil(2.0 * std::numbers::pi * r / searchStep)));
+            const int steps =
+                std::max(1, static_cast<int>(std::ceil(2.0 * std::numbers::pi * r / searchStep)));
             for (int i = 0; i < steps && !floor; ++i) {
                 const double angle = std::numbers::pi + 2.0 * std::numbers::pi * i / steps;
                 const double x = r * std::cos(angle);
@@ -106,7 +109,8 @@ ObjectPlace placeObjects(StillParts& still, const StageLayout& stage, std::optio
                     continue;
                 }
                 const Box box = moved(footprint, x, *ground, z, clearance);
-                if (std::none_of(taken.begin(), taken.end(), [&](const Box& other) { return box.overlaps(other); })) {
+                if (std::none_of(taken.begin(), taken.end(),
+                                 [&](const Box& other) { return box.overlaps(other); })) {
                     place.x = x;
                     place.z = z;
                     floor = ground;
@@ -115,13 +119,15 @@ ObjectPlace placeObjects(StillParts& still, const StageLayout& stage, std::optio
         }
         if (!floor) {
             throw FatalError(path + ": no free spot on the stage's floor holds the model, " +
-                             Scenegen::format("%.3g", place.height) + " units tall (a smaller --height fits)");
+                             Scenegen::format("%.3g", place.height) +
+                             " units tall (a smaller --height fits)");
         }
     }
     place.floor = *floor;
     if (!insideScene(moved(footprint, place.x, place.floor, place.z))) {
-        throw FatalError(path + ": the model, " + Scenegen::format("%.3g", place.height) +
-                         " units tall, reaches past the scene's bounds of -240 to 240 (a smaller --height fits)");
+        throw FatalError(
+            path + ": the model, " + Scenegen::format("%.3g", place.height) +
+            " units tall, reaches past the scene's bounds of -240 to 240 (a smaller --height fits)");
     }
     for (StillPart& part : still.parts) {
         part.mesh.translate(place.x, place.floor, place.z);

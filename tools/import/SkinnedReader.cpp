@@ -41,7 +41,8 @@ std::vector<Node> flatten(const aiNode* root) {
 std::vector<aiMatrix4x4> globals(const std::vector<Node>& nodes, const std::vector<aiMatrix4x4>& locals) {
     std::vector<aiMatrix4x4> world(nodes.size());
     for (std::size_t i = 0; i < nodes.size(); ++i) {
-        world[i] = nodes[i].parent < 0 ? locals[i] : world[static_cast<std::size_t>(nodes[i].parent)] * locals[i];
+        world[i] =
+            nodes[i].parent < 0 ? locals[i] : world[static_cast<std::size_t>(nodes[i].parent)] * locals[i];
     }
     return world;
 }
@@ -101,13 +102,16 @@ aiMatrix4x4 localAt(const aiNodeAnim& channel, const aiMatrix4x4& rest, double t
     rest.Decompose(scale, rotation, position);
     if (channel.mNumRotationKeys > 0) {
         const std::size_t k = keyBefore(channel.mRotationKeys, channel.mNumRotationKeys, t);
-        const float s = static_cast<float>(blendFactor(channel.mRotationKeys, channel.mNumRotationKeys, k, t));
+        const float s =
+            static_cast<float>(blendFactor(channel.mRotationKeys, channel.mNumRotationKeys, k, t));
         rotation = channel.mRotationKeys[k].mValue;
         if (s > 0.0f) {
-            aiQuaternion::Interpolate(rotation, channel.mRotationKeys[k].mValue, channel.mRotationKeys[k + 1].mValue, s);
+            aiQuaternion::Interpolate(rotation, channel.mRotationKeys[k].mValue,
+                                      channel.mRotationKeys[k + 1].mValue, s);
         }
     }
-    return aiMatrix4x4(vectorAt(channel.mScalingKeys, channel.mNumScalingKeys, t, scale), rotation.Normalize(),
+    return aiMatrix4x4(vectorAt(channel.mScalingKeys, channel.mNumScalingKeys, t, scale),
+                       rotation.Normalize(),
                        vectorAt(channel.mPositionKeys, channel.mNumPositionKeys, t, position));
 }
 
@@ -126,7 +130,8 @@ bool identity(const std::array<float, 3>& a, const std::array<float, 3>& b) {
 
 class Reader {
   public:
-    Reader(const aiScene& scene, const std::string& path) : m_scene(scene), m_path(path), m_nodes(flatten(scene.mRootNode)) {
+    Reader(const aiScene& scene, const std::string& path)
+        : m_scene(scene), m_path(path), m_nodes(flatten(scene.mRootNode)) {
         for (std::size_t i = 0; i < m_nodes.size(); ++i) {
             m_byName.emplace(m_nodes[i].node->mName.C_Str(), static_cast<int>(i));
             m_restLocals.push_back(m_nodes[i].node->mTransformation);
@@ -194,7 +199,8 @@ class Reader {
                         continue;
                     }
                     used[static_cast<std::size_t>(found->second)] = true;
-                    const aiMatrix4x4 skin = m_rest[static_cast<std::size_t>(found->second)] * bone.mOffsetMatrix;
+                    const aiMatrix4x4 skin =
+                        m_rest[static_cast<std::size_t>(found->second)] * bone.mOffsetMatrix;
                     for (unsigned int w = 0; w < bone.mNumWeights; ++w) {
                         const aiVertexWeight& weight = bone.mWeights[w];
                         if (weight.mVertexId >= mesh.mNumVertices || !(weight.mWeight > 0.0f)) {
@@ -219,7 +225,8 @@ class Reader {
                     normalMatrix.Inverse().Transpose();
                     Corner corner;
                     corner.position = m * mesh.mVertices[v];
-                    corner.normal = mesh.HasNormals() ? (normalMatrix * mesh.mNormals[v]).NormalizeSafe() : aiVector3D();
+                    corner.normal =
+                        mesh.HasNormals() ? (normalMatrix * mesh.mNormals[v]).NormalizeSafe() : aiVector3D();
                     corner.uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0][v] : aiVector3D();
                     corner.node = owner[v];
                     m_corners.push_back(corner);
@@ -227,8 +234,9 @@ class Reader {
                 for (unsigned int f = 0; f < mesh.mNumFaces; ++f) {
                     const aiFace& face = mesh.mFaces[f];
                     if (face.mNumIndices == 3) {
-                        m_faces.push_back({{first + face.mIndices[0], first + face.mIndices[1], first + face.mIndices[2]},
-                                           mesh.mMaterialIndex});
+                        m_faces.push_back(
+                            {{first + face.mIndices[0], first + face.mIndices[1], first + face.mIndices[2]},
+                             mesh.mMaterialIndex});
                     }
                 }
             }
@@ -290,10 +298,11 @@ class Reader {
             used[fewest] = false;
             owned = ownedTriangles(used);
         }
-        notes.push_back(m_path + ": " + std::to_string(joints) + " joints, past the viewer's " + std::to_string(limit) +
-                        "; " + std::to_string(empty) + " without triangles" +
-                        (carrying > 0 ? " and " + std::to_string(carrying) + " with the fewest" : std::string()) +
-                        " folded into their parents, their motion kept in their children's keys");
+        notes.push_back(
+            m_path + ": " + std::to_string(joints) + " joints, past the viewer's " + std::to_string(limit) +
+            "; " + std::to_string(empty) + " without triangles" +
+            (carrying > 0 ? " and " + std::to_string(carrying) + " with the fewest" : std::string()) +
+            " folded into their parents, their motion kept in their children's keys");
     }
 
     msModel build(const std::vector<bool>& used) const {
@@ -310,7 +319,8 @@ class Reader {
         const std::size_t limit = Skeleton::maxParts / 2;
         if (joints.size() > std::min<std::size_t>(limit, std::numeric_limits<std::int8_t>::max())) {
             throw FatalError(m_path + ": " + std::to_string(joints.size()) + " joints need " +
-                             std::to_string(2 * joints.size()) + " parts (a mesh and a box each); the viewer takes at most " +
+                             std::to_string(2 * joints.size()) +
+                             " parts (a mesh and a box each); the viewer takes at most " +
                              std::to_string(Skeleton::maxParts));
         }
         if (m_corners.size() > std::numeric_limits<std::uint16_t>::max()) {
@@ -337,7 +347,8 @@ class Reader {
             MsJoint joint;
             joint.name = names[static_cast<std::size_t>(n)];
             joint.parentName = parent < 0 ? "" : names[static_cast<std::size_t>(parent)];
-            aiMatrix4x4 parentWorld = parent < 0 ? aiMatrix4x4() : rigid(m_rest[static_cast<std::size_t>(parent)]);
+            aiMatrix4x4 parentWorld =
+                parent < 0 ? aiMatrix4x4() : rigid(m_rest[static_cast<std::size_t>(parent)]);
             bindLocal[j] = parentWorld.Inverse() * rigid(m_rest[static_cast<std::size_t>(n)]);
             pose(bindLocal[j], joint.rotation, joint.position);
             model.joints.push_back(joint);
@@ -347,10 +358,12 @@ class Reader {
         for (const Corner& corner : m_corners) {
             MsVertex vertex;
             vertex.position = {corner.position.x, corner.position.y, corner.position.z};
-            vertex.boneId = static_cast<std::int8_t>(jointIndex[static_cast<std::size_t>(jointOf(corner.node, used))]);
+            vertex.boneId =
+                static_cast<std::int8_t>(jointIndex[static_cast<std::size_t>(jointOf(corner.node, used))]);
             model.vertices.push_back(vertex);
         }
-        const std::size_t groups = std::min<std::size_t>(m_scene.mNumMaterials, std::numeric_limits<std::int8_t>::max());
+        const std::size_t groups =
+            std::min<std::size_t>(m_scene.mNumMaterials, std::numeric_limits<std::int8_t>::max());
         for (std::size_t g = 0; g < groups; ++g) {
             MsGroup group;
             group.materialIndex = static_cast<std::int8_t>(g);
@@ -386,9 +399,12 @@ class Reader {
             if (found != m_byName.end()) {
                 channels[static_cast<std::size_t>(found->second)] = channel;
             }
-            for (unsigned int k = 0; k < channel->mNumPositionKeys; ++k) allTimes.insert(channel->mPositionKeys[k].mTime);
-            for (unsigned int k = 0; k < channel->mNumRotationKeys; ++k) allTimes.insert(channel->mRotationKeys[k].mTime);
-            for (unsigned int k = 0; k < channel->mNumScalingKeys; ++k) allTimes.insert(channel->mScalingKeys[k].mTime);
+            for (unsigned int k = 0; k < channel->mNumPositionKeys; ++k)
+                allTimes.insert(channel->mPositionKeys[k].mTime);
+            for (unsigned int k = 0; k < channel->mNumRotationKeys; ++k)
+                allTimes.insert(channel->mRotationKeys[k].mTime);
+            for (unsigned int k = 0; k < channel->mNumScalingKeys; ++k)
+                allTimes.insert(channel->mScalingKeys[k].mTime);
         }
         std::vector<double> times(allTimes.begin(), allTimes.end());
         if (times.size() > Joint::maxKeys) {
@@ -398,7 +414,8 @@ class Reader {
             }
             times = std::move(kept);
         }
-        const double ticks = m_animation->mTicksPerSecond > 0.0 ? m_animation->mTicksPerSecond : defaultTicksPerSecond;
+        const double ticks =
+            m_animation->mTicksPerSecond > 0.0 ? m_animation->mTicksPerSecond : defaultTicksPerSecond;
         std::vector<bool> moves(joints.size(), false);
         for (const double t : times) {
             std::vector<aiMatrix4x4> locals = m_restLocals;
@@ -411,8 +428,10 @@ class Reader {
             const float frame = static_cast<float>(t / ticks * framesPerSecond);
             for (std::size_t j = 0; j < joints.size(); ++j) {
                 const int parent = parentJoint(joints[j]);
-                aiMatrix4x4 parentWorld = parent < 0 ? aiMatrix4x4() : rigid(world[static_cast<std::size_t>(parent)]);
-                const aiMatrix4x4 local = parentWorld.Inverse() * rigid(world[static_cast<std::size_t>(joints[j])]);
+                aiMatrix4x4 parentWorld =
+                    parent < 0 ? aiMatrix4x4() : rigid(world[static_cast<std::size_t>(parent)]);
+                const aiMatrix4x4 local =
+                    parentWorld.Inverse() * rigid(world[static_cast<std::size_t>(joints[j])]);
                 aiMatrix4x4 bindInverse = bindLocal[j];
                 bindInverse.Inverse();
                 // The viewer plays a joint as its bind pose followed by the key: A = B K.
@@ -446,7 +465,8 @@ class Reader {
 
 } // namespace
 
-SkinnedModel readSkinnedModel(const std::string& path, const std::string& stem, std::vector<std::string>& notes) {
+SkinnedModel readSkinnedModel(const std::string& path, const std::string& stem,
+                              std::vector<std::string>& notes) {
     const AssimpFile file(path, AssimpFile::Use::skinnedModel);
     SkinnedModel skinned;
     skinned.model = Reader(file.scene(), path).read(notes);
@@ -458,8 +478,8 @@ SkinnedModel readSkinnedModel(const std::string& path, const std::string& stem, 
         }
     }
     if (file.scene().mNumAnimations > 1) {
-        notes.push_back(path + ": " + std::to_string(file.scene().mNumAnimations) + " animations; the first, " +
-                        file.scene().mAnimations[0]->mName.C_Str() + ", plays");
+        notes.push_back(path + ": " + std::to_string(file.scene().mNumAnimations) +
+                        " animations; the first, " + file.scene().mAnimations[0]->mName.C_Str() + ", plays");
     }
     return skinned;
 }

@@ -116,16 +116,20 @@ StageLayout readStage(const std::string& folder) {
         if (section != &parsed.header) {
             stage.groupNames.push_back(name);
         }
-        const bool box = name.find("BBox") != std::string::npos && name.find("SceneBBox") == std::string::npos &&
-                         name.find("OBJ3D") == std::string::npos &&
-                         std::none_of(backdropBoxes.begin(), backdropBoxes.end(),
-                                      [&](const std::string& b) { return name.find(b) != std::string::npos; });
-        const bool ground = name.find("Environment") != std::string::npos && name.find("OBJ3D") == std::string::npos;
+        const bool box =
+            name.find("BBox") != std::string::npos && name.find("SceneBBox") == std::string::npos &&
+            name.find("OBJ3D") == std::string::npos &&
+            std::none_of(backdropBoxes.begin(), backdropBoxes.end(),
+                         [&](const std::string& b) { return name.find(b) != std::string::npos; });
+        const bool ground =
+            name.find("Environment") != std::string::npos && name.find("OBJ3D") == std::string::npos;
         if (box && !section->vertices.empty()) {
             Box bounds{point(section->vertices.front()), point(section->vertices.front())};
             for (const ObjVector& v : section->vertices) {
-                bounds.low = {std::min(bounds.low.x, v.x), std::min(bounds.low.y, v.y), std::min(bounds.low.z, v.z)};
-                bounds.high = {std::max(bounds.high.x, v.x), std::max(bounds.high.y, v.y), std::max(bounds.high.z, v.z)};
+                bounds.low = {std::min(bounds.low.x, v.x), std::min(bounds.low.y, v.y),
+                              std::min(bounds.low.z, v.z)};
+                bounds.high = {std::max(bounds.high.x, v.x), std::max(bounds.high.y, v.y),
+                               std::max(bounds.high.z, v.z)};
             }
             stage.boxes.push_back(bounds);
         }
@@ -140,7 +144,8 @@ StageLayout readStage(const std::string& folder) {
             for (int k = 0; k < 3 && inside; ++k) {
                 const std::int32_t v = face.vertex[static_cast<std::size_t>(k)] - base;
                 inside = v >= 0 && static_cast<std::size_t>(v) < section->vertices.size();
-                corners[static_cast<std::size_t>(k)] = inside ? point(section->vertices[static_cast<std::size_t>(v)]) : Point{};
+                corners[static_cast<std::size_t>(k)] =
+                    inside ? point(section->vertices[static_cast<std::size_t>(v)]) : Point{};
             }
             if (inside) {
                 stage.groundTriangles.push_back(corners);

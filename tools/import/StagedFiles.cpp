@@ -52,7 +52,8 @@ StagedFiles::StagedFiles(std::string directory, const std::string& copyFrom)
     fs::copy(copyFrom, m_working, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
     if (error) {
         fs::remove_all(m_working, error);
-        throw FatalError(m_directory + ": cannot be made as a copy of " + copyFrom + " (" + error.message() + ")");
+        throw FatalError(m_directory + ": cannot be made as a copy of " + copyFrom + " (" + error.message() +
+                         ")");
     }
 }
 

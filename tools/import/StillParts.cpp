@@ -47,8 +47,9 @@ StillParts gatherStillParts(const aiScene& scene, const std::vector<ImportedMate
             }
             // Reversed with the mirror, so that the corners still turn counter-clockwise from the front.
             const unsigned int corners[3] = {face.mIndices[0], face.mIndices[2], face.mIndices[1]};
-            const Point area = cross(minus(mirrored(mesh.mVertices[corners[1]]), mirrored(mesh.mVertices[corners[0]])),
-                                     minus(mirrored(mesh.mVertices[corners[2]]), mirrored(mesh.mVertices[corners[0]])));
+            const Point area =
+                cross(minus(mirrored(mesh.mVertices[corners[1]]), mirrored(mesh.mVertices[corners[0]])),
+                      minus(mirrored(mesh.mVertices[corners[2]]), mirrored(mesh.mVertices[corners[0]])));
             const double twiceArea = length(area);
             if (!(twiceArea > 0.0) || !std::isfinite(twiceArea)) {
                 ++still.flatTriangles;
@@ -60,9 +61,11 @@ StillParts gatherStillParts(const aiScene& scene, const std::vector<ImportedMate
                 const unsigned int v = corners[k];
                 Point normal = mesh.HasNormals() ? mirrored(mesh.mNormals[v]) : faceNormal;
                 const double l = length(normal);
-                normal = l > 0.0 && std::isfinite(l) ? Point{normal.x / l, normal.y / l, normal.z / l} : faceNormal;
+                normal = l > 0.0 && std::isfinite(l) ? Point{normal.x / l, normal.y / l, normal.z / l}
+                                                     : faceNormal;
                 const Scenegen::Mesh::TexCoord uv =
-                    textured ? materials[material].texCoord(mesh.mTextureCoords[0][v].x, 1.0f - mesh.mTextureCoords[0][v].y)
+                    textured ? materials[material].texCoord(mesh.mTextureCoords[0][v].x,
+                                                            1.0f - mesh.mTextureCoords[0][v].y)
                              : Scenegen::Mesh::TexCoord{};
                 index[k] = vertices[material].index(mirrored(mesh.mVertices[v]), normal, uv);
             }

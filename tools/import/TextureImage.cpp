@@ -59,11 +59,13 @@ std::string keepDecodedTexture(ImportedMaterial& material, const aiScene& scene,
             for (unsigned int i = 0; i < embedded->mWidth * embedded->mHeight; ++i) {
                 rgb.insert(rgb.end(), {embedded->pcData[i].r, embedded->pcData[i].g, embedded->pcData[i].b});
             }
-            keep(material, rgb.data(), static_cast<int>(embedded->mWidth), static_cast<int>(embedded->mHeight));
+            keep(material, rgb.data(), static_cast<int>(embedded->mWidth),
+                 static_cast<int>(embedded->mHeight));
             return {};
         }
         pixels.reset(stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(embedded->pcData),
-                                           static_cast<int>(embedded->mWidth), &width, &height, &channels, 3));
+                                           static_cast<int>(embedded->mWidth), &width, &height, &channels,
+                                           3));
     } else {
         const fs::path file = textureFile(reference, modelPath);
         pixels.reset(stbi_load(file.c_str(), &width, &height, &channels, 3));

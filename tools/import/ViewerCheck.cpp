@@ -54,7 +54,8 @@ FatalError refusal(const FatalError& error, const std::string& preview, const st
 
 } // namespace
 
-void checkSceneWithViewer(const std::string& preview, const std::string& directory, const std::string& modelPath) {
+void checkSceneWithViewer(const std::string& preview, const std::string& directory,
+                          const std::string& modelPath) {
     Scene scene;
     KdPool pool;
     try {

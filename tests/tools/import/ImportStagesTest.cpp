@@ -2,9 +2,9 @@
 
 #include "math/FatalError.h"
 #include "math/ModelMath.h"
-#include "tools/import/StagedFiles.h"
 #include "tools/import/Handedness.h"
 #include "tools/import/KeyTrack.h"
+#include "tools/import/StagedFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -220,7 +220,8 @@ TEST(StagedFiles, ARenameThatFailsLeavesEveryTargetAsItWas) {
         staged.add("b.txt", "new b");
         EXPECT_THROW(
             try { staged.commit(); } catch (const FatalError& error) {
-                EXPECT_EQ((root / "scene" / "b.txt").string() + ": cannot be replaced (Is a directory)", error.what());
+                EXPECT_EQ((root / "scene" / "b.txt").string() + ": cannot be replaced (Is a directory)",
+                          error.what());
                 throw;
             },
             FatalError);

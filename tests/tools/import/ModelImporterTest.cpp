@@ -107,8 +107,8 @@ Frames renderFrames(const std::string& folder) {
     frames.height = heightRange(robot);
     // A joint's place and its turn, as a rotation of the last joint moves no place.
     const auto pose = [](const Joint* joint) {
-        return std::array{joint->proxy->position,
-                          Vector3(joint->proxy->rotation.x, joint->proxy->rotation.y, joint->proxy->rotation.z)};
+        return std::array{joint->proxy->position, Vector3(joint->proxy->rotation.x, joint->proxy->rotation.y,
+                                                          joint->proxy->rotation.z)};
     };
     for (const Joint* joint : jointsOf(robot)) {
         frames.before.push_back(pose(joint));
@@ -137,10 +137,11 @@ TEST(ModelImporter, SkinnedModelsImportAndRunInTheRobotSlot) {
         bool animated;
     };
     const std::vector<Color> shipped = renderFrames("meshes/").picture;
-    for (const Row& row : {Row{sharedModels + "ninja.ms3d", 28, true}, Row{sharedModels + "hog.ms3d", 20, true},
-                           Row{sharedModels + "jeep1.ms3d", 1, false},
-                           Row{assimpModels + "glTF2/simple_skin/simple_skin.gltf", 3, true},
-                           Row{assimpModels + "X/BCN_Epileptic.X", 50, true}}) {
+    for (const Row& row :
+         {Row{sharedModels + "ninja.ms3d", 28, true}, Row{sharedModels + "hog.ms3d", 20, true},
+          Row{sharedModels + "jeep1.ms3d", 1, false},
+          Row{assimpModels + "glTF2/simple_skin/simple_skin.gltf", 3, true},
+          Row{assimpModels + "X/BCN_Epileptic.X", 50, true}}) {
         if (!fs::exists(row.file)) {
             // The shared models may be absent; Assimp's come with a package the tests install.
             EXPECT_TRUE(row.file.starts_with(sharedModels)) << "no " << row.file;
@@ -162,8 +163,9 @@ TEST(ModelImporter, SkinnedModelsImportAndRunInTheRobotSlot) {
 }
 
 std::size_t textureCount(const fs::path& folder) {
-    return static_cast<std::size_t>(std::count_if(fs::directory_iterator(folder), fs::directory_iterator(),
-                                                  [](const fs::directory_entry& e) { return e.path().extension() == ".tga"; }));
+    return static_cast<std::size_t>(
+        std::count_if(fs::directory_iterator(folder), fs::directory_iterator(),
+                      [](const fs::directory_entry& e) { return e.path().extension() == ".tga"; }));
 }
 
 // Real models of several formats added one after another to a new copy of the stage, each as one
@@ -204,14 +206,17 @@ TEST(ObjectImporter, RealModelsJoinTheStageOnTheFloor) {
         ASSERT_EQ(boxes + row.objects, after.boxes.size()) << row.file;
         Box model = after.boxes[boxes];
         for (std::size_t i = boxes; i < after.boxes.size(); ++i) {
-            model.low = {std::min(model.low.x, after.boxes[i].low.x), std::min(model.low.y, after.boxes[i].low.y),
+            model.low = {std::min(model.low.x, after.boxes[i].low.x),
+                         std::min(model.low.y, after.boxes[i].low.y),
                          std::min(model.low.z, after.boxes[i].low.z)};
-            model.high = {std::max(model.high.x, after.boxes[i].high.x), std::max(model.high.y, after.boxes[i].high.y),
+            model.high = {std::max(model.high.x, after.boxes[i].high.x),
+                          std::max(model.high.y, after.boxes[i].high.y),
                           std::max(model.high.z, after.boxes[i].high.z)};
         }
         EXPECT_NEAR(-Scenegen::jointBoxMargin, model.low.y, 1e-6) << row.file;
         if (row.height) {
-            EXPECT_NEAR(*row.height + 2 * Scenegen::jointBoxMargin, model.high.y - model.low.y, 1e-6) << row.file;
+            EXPECT_NEAR(*row.height + 2 * Scenegen::jointBoxMargin, model.high.y - model.low.y, 1e-6)
+                << row.file;
         }
         if (row.at) {
             EXPECT_NEAR((*row.at)[0], 0.5 * (model.low.x + model.high.x), 1e-6) << row.file;
@@ -222,8 +227,9 @@ TEST(ObjectImporter, RealModelsJoinTheStageOnTheFloor) {
         }
         EXPECT_EQ(textures + row.textures, textureCount(folder)) << row.file;
     }
-    EXPECT_FALSE(std::ranges::equal(renderFrames("meshes/").picture, renderFrames(folder + "/").picture,
-                                    [](const Color& a, const Color& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }));
+    EXPECT_FALSE(std::ranges::equal(
+        renderFrames("meshes/").picture, renderFrames(folder + "/").picture,
+        [](const Color& a, const Color& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }));
 
     std::string many = "mtllib many.mtl\n";
     std::string library;
