@@ -8,6 +8,7 @@ packages=(
     build-essential cmake pkg-config
     libboost-thread-dev freeglut3-dev libgl-dev libgl1-mesa-dri libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    libassimp-dev libstb-dev assimp-testmodels
     xvfb xauth xdotool imagemagick
     clang libclang-rt-14-dev
     "$@"

@@ -9,10 +9,11 @@
 
 namespace Raytracer::Import {
 
-// A MilkShape material in the viewer's reading of MTL keys, with the texture it keeps.
+// A model's material in the viewer's reading of MTL keys, with the texture it keeps.
 struct ImportedMaterial {
     Scenegen::MtlEntry entry;
     std::string textureSource; // the TGA file to copy beside the pair; empty when none is kept
+    std::string textureBytes;  // or the TGA file made from a decoded image, written as it is
     std::string textureFile;   // its name there
     bool bottomOrigin = true;  // the image's first stored row is its bottom one
     double rowScale = 1.0;     // height / width: the viewer measures t in widths

@@ -8,12 +8,15 @@
 #include "tools/import/ImportedModel.h"
 #include "tools/import/KeyTrack.h"
 #include "tools/import/PairWriter.h"
+#include "tools/import/SkinnedReader.h"
 #include "tools/import/StagedFiles.h"
 #include "tools/import/ViewerCheck.h"
 #include "tools/scenegen/Models.h"
 #include "tools/scenegen/OutputFile.h"
 #include "tools/scenegen/TextFormat.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 
@@ -130,9 +133,19 @@ std::string summary(const ImportedModel& model, const std::string& directory, do
 
 void importModel(const ImportOptions& options, std::vector<std::string>& notes) {
     const std::string& path = options.model;
+    std::string extension = std::filesystem::path(path).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const bool milkShape = extension == ".ms3d";
     msModel source;
-    if (!source.load(path)) {
+    std::vector<ImportedMaterial> materials;
+    if (milkShape && !source.load(path)) {
         throw FatalError(path + ": not a MilkShape 3D version 4 file");
+    }
+    if (!milkShape) {
+        SkinnedModel skinned = readSkinnedModel(path, options.slot->stem, notes);
+        source = std::move(skinned.model);
+        materials = std::move(skinned.materials);
     }
     checkModelData(source, path);
     mirrorToViewerSpace(source);
@@ -145,7 +158,7 @@ void importModel(const ImportOptions& options, std::vector<std::string>& notes) 
     model.totalFrames = source.totalFrames;
     model.tree = buildJointTree(source, path, notes);
     fitAllKeys(model.tree, path, notes);
-    model.materials = importMaterials(source, path, options.slot->stem, notes);
+    model.materials = milkShape ? importMaterials(source, path, options.slot->stem, notes) : std::move(materials);
     model.split = splitIntoParts(source, model.tree, model.materials);
     checkPartSizes(model, path);
     if (model.split.flatTriangles > 0) {

@@ -142,7 +142,8 @@ std::vector<PairFile> writePair(const ImportedModel& model) {
             return file.name == material.textureFile;
         });
         if (!material.textureFile.empty() && !copied) {
-            files.push_back({material.textureFile, fileBytes(material.textureSource)});
+            files.push_back({material.textureFile, material.textureBytes.empty() ? fileBytes(material.textureSource)
+                                                                              : material.textureBytes});
         }
     }
     return files;

@@ -1,10 +1,10 @@
 #include "tools/import/RigidParts.h"
 
+#include "tools/import/MeshVertices.h"
+
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <map>
 
 namespace Raytracer::Import {
 
@@ -43,13 +43,6 @@ Point cornerNormal(const std::array<float, 3>& normal, const Point& faceNormal) 
     const double l = length(n);
     return l > 0.0 && std::isfinite(l) ? scaled(n, 1.0 / l) : faceNormal;
 }
-
-// Bits of a float with -0 taken as 0, so that the two compare alike as keys.
-std::uint32_t keyBits(double value) {
-    return std::bit_cast<std::uint32_t>(static_cast<float>(value) + 0.0f);
-}
-
-using VertexKey = std::array<std::uint32_t, 8>;
 
 // The tree joint of a corner: its bone's, or the root's when it is bound to none.
 int cornerJoint(const msModel& model, const JointTree& tree, std::uint16_t vertex) {
@@ -102,7 +95,10 @@ PartSplit splitIntoParts(const msModel& model, const JointTree& tree,
     }
 
     // Then the vertices: one per distinct position, normal and, where used, texture coordinate.
-    std::vector<std::map<VertexKey, int>> seen(split.parts.size());
+    std::vector<MeshVertices> seen;
+    for (RigidPart& part : split.parts) {
+        seen.emplace_back(part.mesh);
+    }
     for (std::size_t i = 0; i < model.triangles.size(); ++i) {
         if (owner[i] < 0) {
             continue;
@@ -120,14 +116,8 @@ PartSplit splitIntoParts(const msModel& model, const JointTree& tree,
             const Point normal = cornerNormal(triangle.vertexNormals[k], faceNormal);
             const Scenegen::Mesh::TexCoord uv =
                 textured ? material.texCoord(triangle.s[k], triangle.t[k]) : Scenegen::Mesh::TexCoord{};
-            const VertexKey key = {keyBits(p[0]),     keyBits(p[1]),     keyBits(p[2]), keyBits(normal.x),
-                                   keyBits(normal.y), keyBits(normal.z), keyBits(uv.s), keyBits(uv.t)};
-            const auto [found, added] = seen[static_cast<std::size_t>(owner[i])].try_emplace(
-                key, static_cast<int>(part.mesh.positions.size()));
-            if (added) {
-                part.mesh.addVertex({p[0], p[1], p[2]}, normal, uv);
-            }
-            corners[static_cast<std::size_t>(k)] = found->second;
+            corners[static_cast<std::size_t>(k)] =
+                seen[static_cast<std::size_t>(owner[i])].index({p[0], p[1], p[2]}, normal, uv);
         }
         part.mesh.addTriangle(corners[0], corners[1], corners[2]);
     }

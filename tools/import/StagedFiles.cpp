@@ -3,6 +3,8 @@
 #include "math/FatalError.h"
 #include "tools/scenegen/OutputFile.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,11 +19,41 @@ namespace Raytracer::Import {
 
 namespace fs = std::filesystem;
 
-StagedFiles::StagedFiles(std::string directory) : m_directory(std::move(directory)) {
+namespace {
+
+std::string withoutSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+} // namespace
+
+StagedFiles::StagedFiles(std::string directory, const std::string& copyFrom)
+    : m_directory(std::move(directory)), m_working(m_directory) {
     std::error_code error;
-    if (!fs::is_directory(m_directory, error)) {
+    if (fs::is_directory(m_directory, error)) {
+        return;
+    }
+    if (copyFrom.empty() || fs::exists(m_directory, error)) {
         throw FatalError(m_directory +
                          ": no such folder (the output folder must exist, usually a copy of meshes/)");
+    }
+    if (!fs::is_directory(copyFrom, error)) {
+        throw FatalError(m_directory + ": no such folder, and no " + copyFrom +
+                         " to make it from (run from the project's folder)");
+    }
+    std::string made = withoutSlash(m_directory) + ".importing-XXXXXX";
+    if (::mkdtemp(made.data()) == nullptr) {
+        throw FatalError(m_directory + ": cannot be made (" + std::strerror(errno) + ")");
+    }
+    m_working = made;
+    fs::copy(copyFrom, m_working, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
+    if (error) {
+        fs::remove_all(m_working, error);
+        throw FatalError(m_directory + ": cannot be made as a copy of " + copyFrom + " (" + error.message() +
+                         ")");
     }
 }
 
@@ -33,11 +65,18 @@ StagedFiles::~StagedFiles() {
     if (!m_preview.empty()) {
         fs::remove_all(m_preview, ignored);
     }
+    if (m_working != m_directory) {
+        fs::remove_all(m_working, ignored);
+    }
+}
+
+std::string StagedFiles::folder() const {
+    return Scenegen::joinPath(m_working, "");
 }
 
 void StagedFiles::add(const std::string& name, const std::string& bytes) {
     const std::string target = Scenegen::joinPath(m_directory, name);
-    std::string temporary = target + ".importing-XXXXXX";
+    std::string temporary = Scenegen::joinPath(m_working, name) + ".importing-XXXXXX";
     const int descriptor = ::mkstemp(temporary.data());
     if (descriptor < 0) {
         throw FatalError(target + ": cannot be written (" + std::strerror(errno) + ")");
@@ -74,7 +113,7 @@ std::string StagedFiles::preview() {
             return path.filename() == file.first || path == fs::path(file.second);
         });
     };
-    for (const fs::directory_entry& entry : fs::directory_iterator(m_directory)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_working)) {
         if (!staged(entry.path())) {
             fs::create_symlink(fs::absolute(entry.path()), m_preview + entry.path().filename().string());
         }
@@ -85,14 +124,57 @@ std::string StagedFiles::preview() {
     return m_preview;
 }
 
-void StagedFiles::commit() {
-    for (const auto& [name, temporary] : m_staged) {
-        const std::string target = Scenegen::joinPath(m_directory, name);
-        if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-            throw FatalError(target + ": cannot be replaced (" + std::strerror(errno) + ")");
+void StagedFiles::renameStaged() {
+    // Each target that exists is kept aside first, so that a rename failing part-way can be undone.
+    std::vector<std::pair<std::string, std::string>> replaced; // target, its copy ("" for a new file)
+    const auto undo = [&] {
+        std::error_code ignored;
+        for (const auto& [target, copy] : replaced) {
+            copy.empty() ? (void)fs::remove(target, ignored) : fs::rename(copy, target, ignored);
         }
+    };
+    for (const auto& [name, temporary] : m_staged) {
+        const std::string target = Scenegen::joinPath(m_working, name);
+        const std::string named = Scenegen::joinPath(m_directory, name);
+        std::string copy;
+        std::error_code error;
+        if (fs::is_regular_file(fs::symlink_status(target, error))) {
+            copy = target + ".replaced-XXXXXX";
+            const int descriptor = ::mkstemp(copy.data());
+            if (descriptor >= 0) {
+                ::close(descriptor);
+            }
+            if (descriptor < 0 || !fs::copy_file(target, copy, fs::copy_options::overwrite_existing, error)) {
+                fs::remove(copy, error);
+                undo();
+                throw FatalError(named + ": cannot be replaced (no room to keep the file it replaces)");
+            }
+        }
+        if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+            const int reason = errno;
+            fs::remove(copy, error);
+            undo();
+            throw FatalError(named + ": cannot be replaced (" + std::strerror(reason) + ")");
+        }
+        replaced.emplace_back(target, copy);
+    }
+    std::error_code ignored;
+    for (const auto& [target, copy] : replaced) {
+        fs::remove(copy, ignored);
     }
     m_staged.clear();
+}
+
+void StagedFiles::commit() {
+    renameStaged();
+    if (m_working != m_directory) {
+        // The folder is taken only while nothing has that name: not even an empty folder is replaced.
+        if (::renameat2(AT_FDCWD, m_working.c_str(), AT_FDCWD, withoutSlash(m_directory).c_str(),
+                        RENAME_NOREPLACE) != 0) {
+            throw FatalError(m_directory + ": cannot be made (" + std::strerror(errno) + ")");
+        }
+        m_working = m_directory;
+    }
 }
 
 } // namespace Raytracer::Import

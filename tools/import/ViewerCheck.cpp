@@ -46,7 +46,24 @@ void checkReach(const Joint& joint) {
     }
 }
 
+FatalError refusal(const FatalError& error, const std::string& preview, const std::string& directory,
+                   const std::string& modelPath) {
+    return FatalError(modelPath + ": the viewer would refuse the import: " +
+                      replaced(error.what(), preview, Scenegen::joinPath(directory, "")));
+}
+
 } // namespace
+
+void checkSceneWithViewer(const std::string& preview, const std::string& directory,
+                          const std::string& modelPath) {
+    Scene scene;
+    KdPool pool;
+    try {
+        loadScene(scene, pool, preview);
+    } catch (const FatalError& error) {
+        throw refusal(error, preview, directory, modelPath);
+    }
+}
 
 void checkWithViewer(const std::string& preview, const std::string& directory, const ModelSlot& slot,
                      const std::string& modelPath) {
@@ -63,8 +80,7 @@ void checkWithViewer(const std::string& preview, const std::string& directory, c
             skeleton = alone;
         }
     } catch (const FatalError& error) {
-        throw FatalError(modelPath + ": the viewer would refuse the import: " +
-                         replaced(error.what(), preview, Scenegen::joinPath(directory, "")));
+        throw refusal(error, preview, directory, modelPath);
     }
     try {
         checkReach(*skeleton->root);

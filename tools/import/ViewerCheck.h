@@ -13,4 +13,8 @@ namespace Raytracer::Import {
 void checkWithViewer(const std::string& preview, const std::string& directory, const ModelSlot& slot,
                      const std::string& modelPath);
 
+// Loads the whole scene from preview with the viewer's own loader. Throws FatalError with one line
+// naming modelPath, then the problem with the files as they will be in directory.
+void checkSceneWithViewer(const std::string& preview, const std::string& directory, const std::string& modelPath);
+
 } // namespace Raytracer::Import

@@ -22,6 +22,12 @@ ObjWriter::ObjWriter(const std::vector<std::string>& headerComments, const std::
     }
 }
 
+void ObjWriter::continueAfter(int positions, int texCoords, int normals) {
+    m_positionCount = positions;
+    m_texCoordCount = texCoords;
+    m_normalCount = normals;
+}
+
 void ObjWriter::beginObject(const std::string& name) {
     m_text += "# object\n";
     m_text += "g " + name + "\n";

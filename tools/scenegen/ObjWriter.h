@@ -16,6 +16,9 @@ class ObjWriter {
     // the material library's name, or empty for none.
     ObjWriter(const std::vector<std::string>& headerComments, const std::string& mtllib);
 
+    // Numbers the records that follow after those of a file this text will be appended to.
+    void continueAfter(int positions, int texCoords, int normals);
+
     // An object with positions, texture coordinates and normals; faces as v/vt/vn. An empty material
     // writes no usemtl line.
     void addMesh(const std::string& name, const std::string& material, const Mesh& mesh);

@@ -1,12 +1,20 @@
 #include "tools/import/RigidParts.h"
 
+#include "math/FatalError.h"
 #include "math/ModelMath.h"
 #include "tools/import/Handedness.h"
 #include "tools/import/KeyTrack.h"
+#include "tools/import/StagedFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 
 namespace Raytracer::Import {
 namespace {
@@ -175,6 +183,60 @@ TEST(Handedness, ModelsAreMirroredInXWithTheirPosesAndKeys) {
             for (int j = 0; j < 3; ++j)
                 EXPECT_NEAR(((i == 0) != (j == 0) ? -1.0f : 1.0f) * r[i][j], mirrored[i][j], 1e-6f) << i << j;
     }
+}
+
+} // namespace
+} // namespace Raytracer::Import
+
+namespace Raytracer::Import {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::set<std::string> names(const fs::path& folder) {
+    std::set<std::string> found;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        found.insert(entry.path().filename().string());
+    }
+    return found;
+}
+
+// A folder in the way of the second of two renames: the first target gets its old bytes back, and no
+// temporary file stays. A new folder whose name is taken meanwhile, even by an empty folder, is not
+// made, and its copy goes.
+TEST(StagedFiles, ARenameThatFailsLeavesEveryTargetAsItWas) {
+    const fs::path root = fs::temp_directory_path() / ("lumenbox-staged-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "scene" / "b.txt");
+    std::ofstream(root / "scene" / "a.txt") << "old a";
+    {
+        StagedFiles staged((root / "scene").string());
+        staged.add("a.txt", "new a");
+        staged.add("b.txt", "new b");
+        EXPECT_THROW(
+            try { staged.commit(); } catch (const FatalError& error) {
+                EXPECT_EQ((root / "scene" / "b.txt").string() + ": cannot be replaced (Is a directory)",
+                          error.what());
+                throw;
+            },
+            FatalError);
+    }
+    EXPECT_EQ("old a", readAll(root / "scene" / "a.txt"));
+    EXPECT_EQ((std::set<std::string>{"a.txt", "b.txt"}), names(root / "scene"));
+    {
+        StagedFiles staged((root / "new").string(), (root / "scene").string());
+        staged.add("a.txt", "new a");
+        fs::create_directory(root / "new");
+        EXPECT_THROW(staged.commit(), FatalError);
+    }
+    EXPECT_TRUE(fs::is_empty(root / "new"));
+    EXPECT_EQ((std::set<std::string>{"new", "scene"}), names(root));
+    fs::remove_all(root);
 }
 
 } // namespace
