@@ -91,7 +91,7 @@ void KdTree::collectProxyBoxes() {
 }
 
 // The triangles that are not proxies, in order along a Morton curve through their centres, cut into
-// runs of equal length, as many as the groups the proxies leave; each run's group follows the last.
+// runs of equal length, no more than the groups the proxies leave; each run's group follows the last.
 void KdTree::clusterOthers() {
     const std::size_t firstGroup = m_groupOwners.size();
     const auto& primitives = m_scene->primitives;
@@ -121,7 +121,9 @@ void KdTree::clusterOthers() {
     }
     std::stable_sort(m_clusters.begin(), m_clusters.end(),
                      [](const auto& a, const auto& b) { return a.second < b.second; });
-    const std::size_t run = (m_clusters.size() + free - 1) / free;
+    // At least a packet's worth each: smaller clusters leave lanes empty and boxes to test, and skip no
+    // more, since neighbours' boxes overlap anyway.
+    const std::size_t run = std::max<std::size_t>(TrianglePacket::lanes, (m_clusters.size() + free - 1) / free);
     for (std::size_t i = 0; i < m_clusters.size(); ++i) {
         m_clusters[i].second = static_cast<std::int32_t>(firstGroup + i / run);
     }
