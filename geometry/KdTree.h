@@ -85,6 +85,10 @@ class KdTree final : public AccelerationStructure {
     std::vector<std::int32_t> eventStart;
     std::vector<std::int32_t> leftActive;
     std::vector<std::int32_t> rightActive;
+    // Changes, at each candidate index, of the left and right counts of the primitives whose answers
+    // were found before the sweep rather than tested in it.
+    std::vector<std::int32_t> leftChanges;
+    std::vector<std::int32_t> rightChanges;
     // The overlap tests of the current candidate, run together: the corners coordinate by coordinate
     // (index 3 * corner + axis), whether for the right box, the primitive and the answers.
     std::array<std::vector<float>, 9> testCorners;
