@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 
 namespace Raytracer {
 
@@ -357,10 +358,6 @@ class CandidateBoxes {
     float m_hi;
 };
 
-// A primitive whose windows span more candidates than this, as those without a sure range mostly do,
-// has its answers found by halving runs of candidates instead of a test at every candidate in them.
-constexpr int longWindows = 16;
-
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
     element->next = pool.element(leaf->reference());
     leaf->link = (pool.reference(element) << KdNode::referenceShift) |
@@ -378,7 +375,7 @@ void KdTree::build(SceneGeometry& scene) {
     if (eventStart.empty() || n > splitPrimitives.size()) {
         splitPrimitives.resize(n);
         buildPrimitives.resize(n);
-        nodeIndices.resize(std::max(nodeIndices.size(), 8 * n));
+        nodeIndices.resize(std::max(nodeIndices.size(), 3 * n)); // the root's list and its children's
         candidates.resize(3 * n);
         events.resize(4 * n);
         eventStart.resize(3 * n + 3);
@@ -386,11 +383,7 @@ void KdTree::build(SceneGeometry& scene) {
         rightChanges.resize(3 * n + 1);
         leftActive.resize(n);
         rightActive.resize(n);
-        for (std::vector<float>& coordinates : testCorners)
-            coordinates.resize(2 * n + widestVector);
-        testRight.resize(2 * n + widestVector);
-        testPrimitive.resize(2 * n + widestVector);
-        testAnswer.resize(2 * n + widestVector);
+        reserveTests(std::min(2 * n, std::size_t{256}));
     }
     // The root's list order is the one pushing every primitive to the front of it gave.
     for (int i = 0; i < count; ++i) {
@@ -398,7 +391,43 @@ void KdTree::build(SceneGeometry& scene) {
         nodeIndices[static_cast<std::size_t>(i)] = count - 1 - i;
     }
     subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, 0, count);
+    // A tree of many primitives is an object's, built once: its scratch would outweigh the tree, and
+    // goes before the flat copy is made.
+    if (count > keptScratchLimit) {
+        const auto release = [](auto& v) { std::remove_reference_t<decltype(v)>().swap(v); };
+        release(splitPrimitives);
+        release(buildPrimitives);
+        release(nodeIndices);
+        release(candidates);
+        release(events);
+        release(eventStart);
+        release(leftChanges);
+        release(rightChanges);
+        release(leftActive);
+        release(rightActive);
+        for (std::vector<float>& coordinates : testCorners)
+            release(coordinates);
+        release(testRight);
+        release(testPrimitive);
+        release(testAnswer);
+    }
     flatten();
+    if (count > keptScratchLimit) {
+        std::vector<LeafLane>().swap(m_leafLanes);
+        std::vector<std::int32_t>().swap(m_leafGroups);
+    }
+}
+
+// Room for tests queued at one candidate, and the padding to whole vectors.
+void KdTree::reserveTests(std::size_t tests) {
+    const std::size_t size = tests + widestVector;
+    if (testRight.size() >= size)
+        return;
+    for (std::vector<float>& coordinates : testCorners)
+        coordinates.resize(size);
+    testRight.resize(size);
+    testPrimitive.resize(size);
+    testAnswer.resize(size);
 }
 
 void KdTree::flatten() {
@@ -709,6 +738,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
         // This candidate's tests, queued and run together. The left tests read stillRight as it was
         // before this candidate's right tests.
         int tests = 0;
+        reserveTests(2 * static_cast<std::size_t>(leftSize + rightSize));
         const auto queue = [&](std::int32_t k, std::int32_t side) {
             const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
             for (int corner = 0; corner < 3; ++corner) {
