@@ -3,17 +3,33 @@
 #include "math/FatalError.h"
 
 #include <algorithm>
-
+#include <bit>
 #include <string>
 
 namespace Raytracer {
 
-KdPool::KdPool(int capacity) : m_capacity(capacity > 0 ? capacity : 0) {
-    m_nodes.reserve(static_cast<std::size_t>(m_capacity));
-    m_elements.reserve(static_cast<std::size_t>(m_capacity));
+KdPool::KdPool(int capacity)
+    : m_shift(std::countr_zero(std::bit_ceil(static_cast<unsigned>(capacity > firstNode + 2 ? capacity : firstNode + 2)))),
+      m_mask((1u << m_shift) - 1u) {
     // The unused heads keep references 0 meaning "none".
-    m_nodes.resize(static_cast<std::size_t>(std::min(firstNode, m_capacity)));
-    m_elements.resize(static_cast<std::size_t>(std::min(firstElement, m_capacity)));
+    reach(m_nodes, firstNode - 1);
+    reach(m_elements, firstElement - 1);
+}
+
+template <class T> T* KdPool::reach(std::vector<std::vector<T>>& blocks, std::int64_t i) {
+    if (i >= referenceLimit)
+        throw FatalError("The kd-tree pool has run out of references (" + std::to_string(referenceLimit) +
+                         "): the scene is too large");
+    const auto b = static_cast<std::size_t>(i >> m_shift);
+    const auto at = static_cast<std::size_t>(i & m_mask);
+    while (blocks.size() <= b) {
+        blocks.emplace_back();
+        blocks.back().reserve(std::size_t{1} << m_shift);
+    }
+    // Within the block's reserved capacity: growing never moves it.
+    if (blocks[b].size() <= at)
+        blocks[b].resize(at + 1);
+    return &blocks[b][at];
 }
 
 KdListElement* KdPool::takeElement() {
@@ -21,14 +37,9 @@ KdListElement* KdPool::takeElement() {
     if (element != nullptr) {
         m_freeElements = element->next;
     } else {
-        if (m_nextElement >= m_capacity)
-            throw FatalError("The kd-tree pool has run out of list elements (" + std::to_string(m_capacity) +
-                             "): the scene is too large");
-        // Within the reserved capacity: growing never moves the storage.
-        if (m_nextElement >= static_cast<int>(m_elements.size()))
-            m_elements.emplace_back();
-        element = &m_elements[m_nextElement];
+        element = reach(m_elements, m_nextElement);
         ++m_nextElement;
+        m_elementsUsed = std::max(m_elementsUsed, m_nextElement);
     }
     ++taken;
     return element;
@@ -45,12 +56,9 @@ void KdPool::giveBack(KdListElement* first) {
 }
 
 KdNode* KdPool::takePair() {
-    if (m_nextPair + 2 > m_capacity)
-        throw FatalError("The kd-tree pool has run out of nodes (" + std::to_string(m_capacity) +
-                         "): the scene is too large");
-    if (m_nextPair + 2 > static_cast<int>(m_nodes.size()))
-        m_nodes.resize(static_cast<std::size_t>(m_nextPair + 2));
-    KdNode* pair = &m_nodes[m_nextPair];
+    // Block sizes are even, so a pair never straddles two blocks.
+    reach(m_nodes, m_nextPair + 1);
+    KdNode* pair = node(static_cast<std::uint32_t>(m_nextPair));
     m_nextPair += 2;
     // A rewound pair still holds the previous tree's links.
     pair[0] = KdNode{};

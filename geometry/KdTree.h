@@ -95,6 +95,10 @@ class KdTree final : public AccelerationStructure {
     std::vector<std::int32_t> eventStart;
     std::vector<std::int32_t> leftActive;
     std::vector<std::int32_t> rightActive;
+    // Changes, at each candidate index, of the left and right counts of the primitives whose answers
+    // were found before the sweep rather than tested in it.
+    std::vector<std::int32_t> leftChanges;
+    std::vector<std::int32_t> rightChanges;
     // The overlap tests of the current candidate, run together: the corners coordinate by coordinate
     // (index 3 * corner + axis), whether for the right box, the primitive and the answers.
     std::array<std::vector<float>, 9> testCorners;
@@ -102,6 +106,13 @@ class KdTree final : public AccelerationStructure {
     std::vector<std::int32_t> testPrimitive;
     std::vector<std::int32_t> testAnswer;
     std::int32_t maxDepth = defaultMaxDepth;
+    // A primitive whose windows span more candidates than this, as those without a sure range mostly
+    // do, has its answers found by halving runs of candidates instead of a test at every candidate in
+    // them; the trees are the same for any value.
+    std::int32_t longWindows = 16;
+    // A build of more primitives frees its scratch afterwards; smaller ones, the per-frame top-level
+    // tree's among them, keep it, so that a rebuild allocates nothing.
+    static constexpr int keptScratchLimit = 16384;
 
     // The last build in the form the queries walk; node 0 is the root. The packets copy the triangles'
     // planes, so triangles that move need a new build before the next query (the renderer rebuilds the
@@ -131,6 +142,7 @@ class KdTree final : public AccelerationStructure {
         std::int32_t group;
     };
 
+    void reserveTests(std::size_t tests);
     void subdivide(KdNode* node, const Box& box, int depth, int first, int count);
     void makeLeafList(KdNode* leaf, int first, int count);
     void flatten();

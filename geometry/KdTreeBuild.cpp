@@ -1,4 +1,5 @@
 #include "geometry/BoxOverlap.h"
+#include "geometry/BoxOverlapRange.h"
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/Triangle.h"
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <type_traits>
 
 namespace Raytracer {
 
@@ -265,6 +267,97 @@ void findWindows(const float* positions, int count, SplitPrimitive& p) {
     }
 }
 
+// The candidate boxes of a node being split, left [lo, x_j] or right [x_j, hi] on the split axis and the
+// node's bounds on the others, built as the sweep builds them, and a primitive's answers over runs of
+// candidates.
+class CandidateBoxes {
+  public:
+    CandidateBoxes(const float* positions, const Box& box, int axis)
+        : m_positions(positions), m_half(box.size * 0.5f), m_centre(box.min + m_half), m_axis(axis),
+          m_lo(box.min[axis]), m_hi(box.min[axis] + box.size[axis]) {}
+
+    // The sweep's test at candidate j of the left box (side 0) or the right one (side 1).
+    bool test(const Vector3* corners, int side, int j) const {
+        const float x = m_positions[j];
+        Vector3 half = m_half;
+        Vector3 centre = m_centre;
+        half[m_axis] = (side == 0 ? x - m_lo : m_hi - x) * 0.5f;
+        centre[m_axis] = (side == 0 ? m_lo : x) + half[m_axis];
+        return triangleOverlapsBox(corners[0], corners[1], corners[2], centre, half);
+    }
+
+    // Calls run(begin, end, answer) in order for runs of candidates covering [first, end), each of one
+    // answer of test(), until run returns false. A run whose answer the bounds over its boxes leave
+    // open is halved, down to single tests: so a primitive costs a few bounds and tests about each
+    // place where its answer changes, and the answers are the tests' own, where the test is monotonic
+    // in the split position and where rounding makes it flip back and forth alike. Unbounded primitives
+    // (coordinates past 2^32, or not numbers) are tested at every candidate.
+    // The answer mostly changes near one end of the windows, where the primitive's extent begins (left)
+    // or ends (right): runs are split off that end at growing offsets before they are halved.
+    template <class Run>
+    bool resolve(const BuildPrimitive& b, bool bounded, int side, int first, int end, Run& run, int step = 2) const {
+        if (bounded && end - first > 2) {
+            const OverlapAnswers answers = bounds(b.corners, side, first, end);
+            if (answers.canBeTrue != answers.canBeFalse)
+                return run(first, end, answers.canBeTrue);
+            if (step >= (end - first) / 2) {
+                const int middle = first + (end - first) / 2;
+                return resolve(b, bounded, side, first, middle, run, end) &&
+                       resolve(b, bounded, side, middle, end, run, end);
+            }
+            if (side == 0)
+                return resolve(b, bounded, side, first, first + step, run, end) &&
+                       resolve(b, bounded, side, first + step, end, run, 2 * step);
+            return resolve(b, bounded, side, first, end - step, run, 2 * step) &&
+                   resolve(b, bounded, side, end - step, end, run, end);
+        }
+        for (int j = first; j < end; ++j) {
+            if (!run(j, j + 1, test(b.corners, side, j)))
+                return false;
+        }
+        return true;
+    }
+
+  private:
+    // The split-axis centre and half size of the boxes of candidates [first, end) lie between those of
+    // its ends: each is a monotonic rounding of the position, the right box's centre x + half bounded
+    // by the extreme position plus the extreme half size.
+    OverlapAnswers bounds(const Vector3* corners, int side, int first, int end) const {
+        const float x0 = m_positions[first];
+        const float x1 = m_positions[end - 1];
+        FloatRange half[3];
+        FloatRange centre[3];
+        for (int i = 0; i < 3; ++i) {
+            half[i] = {m_half[i], m_half[i]};
+            centre[i] = {m_centre[i], m_centre[i]};
+        }
+        FloatRange& h = half[m_axis];
+        if (side == 0) {
+            h = {(x0 - m_lo) * 0.5f, (x1 - m_lo) * 0.5f};
+            centre[m_axis] = {m_lo + h.low, m_lo + h.high};
+        } else {
+            h = {(m_hi - x1) * 0.5f, (m_hi - x0) * 0.5f};
+            // x + fl(hi - x) / 2 lies within (hi - x) 2^-25 of the midpoint (x + hi) / 2, which grows with x;
+            // taken in double, with room for the double's roundings.
+            const double error = (static_cast<double>(m_hi) - x0) * 0x1p-25 + 0x1p-149;
+            const double room = (std::fabs(static_cast<double>(x0)) + std::fabs(static_cast<double>(x1)) +
+                                 std::fabs(static_cast<double>(m_hi))) * 0x1p-50;
+            const double low = (static_cast<double>(x0) + m_hi) * 0.5 - error - room;
+            const double high = (static_cast<double>(x1) + m_hi) * 0.5 + error + room;
+            centre[m_axis] = {std::max(x0 + h.low, static_cast<float>(low)),
+                              std::min(x1 + h.high, static_cast<float>(high))};
+        }
+        return overlapOverRange(corners[0], corners[1], corners[2], centre, half, m_axis);
+    }
+
+    const float* m_positions;
+    Vector3 m_half;
+    Vector3 m_centre;
+    int m_axis;
+    float m_lo;
+    float m_hi;
+};
+
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
     element->next = pool.element(leaf->reference());
     leaf->link = (pool.reference(element) << KdNode::referenceShift) |
@@ -282,17 +375,15 @@ void KdTree::build(SceneGeometry& scene) {
     if (eventStart.empty() || n > splitPrimitives.size()) {
         splitPrimitives.resize(n);
         buildPrimitives.resize(n);
-        nodeIndices.resize(std::max(nodeIndices.size(), 8 * n));
+        nodeIndices.resize(std::max(nodeIndices.size(), 3 * n)); // the root's list and its children's
         candidates.resize(3 * n);
         events.resize(4 * n);
         eventStart.resize(3 * n + 3);
+        leftChanges.resize(3 * n + 1);
+        rightChanges.resize(3 * n + 1);
         leftActive.resize(n);
         rightActive.resize(n);
-        for (std::vector<float>& coordinates : testCorners)
-            coordinates.resize(2 * n + widestVector);
-        testRight.resize(2 * n + widestVector);
-        testPrimitive.resize(2 * n + widestVector);
-        testAnswer.resize(2 * n + widestVector);
+        reserveTests(std::min(2 * n, std::size_t{256}));
     }
     // The root's list order is the one pushing every primitive to the front of it gave.
     for (int i = 0; i < count; ++i) {
@@ -300,7 +391,43 @@ void KdTree::build(SceneGeometry& scene) {
         nodeIndices[static_cast<std::size_t>(i)] = count - 1 - i;
     }
     subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, 0, count);
+    // A tree of many primitives is an object's, built once: its scratch would outweigh the tree, and
+    // goes before the flat copy is made.
+    if (count > keptScratchLimit) {
+        const auto release = [](auto& v) { std::remove_reference_t<decltype(v)>().swap(v); };
+        release(splitPrimitives);
+        release(buildPrimitives);
+        release(nodeIndices);
+        release(candidates);
+        release(events);
+        release(eventStart);
+        release(leftChanges);
+        release(rightChanges);
+        release(leftActive);
+        release(rightActive);
+        for (std::vector<float>& coordinates : testCorners)
+            release(coordinates);
+        release(testRight);
+        release(testPrimitive);
+        release(testAnswer);
+    }
     flatten();
+    if (count > keptScratchLimit) {
+        std::vector<LeafLane>().swap(m_leafLanes);
+        std::vector<std::int32_t>().swap(m_leafGroups);
+    }
+}
+
+// Room for tests queued at one candidate, and the padding to whole vectors.
+void KdTree::reserveTests(std::size_t tests) {
+    const std::size_t size = tests + widestVector;
+    if (testRight.size() >= size)
+        return;
+    for (std::vector<float>& coordinates : testCorners)
+        coordinates.resize(size);
+    testRight.resize(size);
+    testPrimitive.resize(size);
+    testAnswer.resize(size);
 }
 
 // The leaf's list in the order of its index list.
@@ -362,15 +489,60 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
     // extent's beginning to leftSure, and for the right box only from rightSure to its extent's end,
     // which for most primitives are a few candidates at the ends of their extents. Windows open and
     // close at candidate indices: events 4k + kind, bucketed by index.
+    //
+    // A primitive whose windows would be long, as a sliver's or a degenerate triangle's without a sure
+    // range, has its counts found before the sweep instead, as changes at candidate indices: it counts
+    // right below the first candidate whose right box it misses (certainly below rightSure), and left
+    // from the one after it on, and before that where the left test holds (certainly from leftSure on).
     enum : std::int32_t { leftOpens, leftCloses, rightOpens, rightCloses };
     std::int32_t* const start = eventStart.data();
     std::fill(start, start + candidateCount + 3, 0);
+    std::fill(leftChanges.begin(), leftChanges.begin() + candidateCount + 1, 0);
+    std::fill(rightChanges.begin(), rightChanges.begin() + candidateCount + 1, 0);
+    const CandidateBoxes boxes(positions, box, axis);
+    const auto change = [](std::vector<std::int32_t>& changes, int begin, int end) {
+        if (begin < end) {
+            ++changes[static_cast<std::size_t>(begin)];
+            --changes[static_cast<std::size_t>(end)];
+        }
+    };
+    const auto findCounts = [&](const SplitPrimitive& p) {
+        const bool bounded = boxMagnitude <= maxMagnitude && p.data->magnitude <= maxMagnitude;
+        int missed = candidateCount;
+        if (hi >= p.extentMin) {
+            const auto right = [&](int begin, int, bool answer) {
+                missed = answer ? missed : begin;
+                return answer;
+            };
+            boxes.resolve(*p.data, bounded, 1, p.at[rightOpens], p.at[rightCloses], right);
+            change(rightChanges, 0, std::min(missed, p.at[rightCloses]));
+        } else {
+            change(rightChanges, 0, p.at[rightOpens]);
+        }
+        const int leftFrom = std::min(p.at[leftCloses], missed + 1);
+        change(leftChanges, leftFrom, candidateCount);
+        if (lo <= p.extentMax) {
+            const auto left = [&](int begin, int end, bool answer) {
+                if (answer)
+                    change(leftChanges, begin, end);
+                return true;
+            };
+            boxes.resolve(*p.data, bounded, 0, p.at[leftOpens], leftFrom, left);
+        }
+    };
+    int found = 0;
     for (int k = 0; k < count; ++k) {
         SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
         findWindows(positions, candidateCount, p);
         p.leftSlot = -1;
         p.rightSlot = -1;
         p.stillRight = true;
+        if (p.at[leftCloses] - p.at[leftOpens] + p.at[rightCloses] - p.at[rightOpens] > longWindows) {
+            findCounts(p);
+            ++found;
+            // Its events fall past the last candidate, so the sweep never meets it.
+            std::fill(p.at, p.at + 4, candidateCount);
+        }
         for (const std::int32_t index : p.at)
             ++start[index + 2];
     }
@@ -406,11 +578,15 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
     float bestPosition = 0.0f;
     Box bestLeft{};
     Box bestRight{};
-    int leftCertain = 0;      // primitives left of the candidate without a test
-    int rightCertain = count; // and right of it, less those whose right window has opened
+    int leftCertain = 0;              // primitives left of the candidate without a test
+    int rightCertain = count - found; // and right of it, less those whose right window has opened
+    int leftFound = 0;                // those found before the sweep, left and right
+    int rightFound = 0;
     int leftSize = 0;
     int rightSize = 0;
     for (int j = 0; j < candidateCount; ++j) {
+        leftFound += leftChanges[static_cast<std::size_t>(j)];
+        rightFound += rightChanges[static_cast<std::size_t>(j)];
         for (int event = start[j]; event < start[j + 1]; ++event) {
             const std::int32_t k = events[static_cast<std::size_t>(event)] / 4;
             SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
@@ -443,6 +619,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
         // This candidate's tests, queued and run together. The left tests read stillRight as it was
         // before this candidate's right tests.
         int tests = 0;
+        reserveTests(2 * static_cast<std::size_t>(leftSize + rightSize));
         const auto queue = [&](std::int32_t k, std::int32_t side) {
             const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
             for (int corner = 0; corner < 3; ++corner) {
@@ -453,7 +630,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
             testRight[static_cast<std::size_t>(tests)] = side;
             testPrimitive[static_cast<std::size_t>(tests++)] = k;
         };
-        int leftCount = leftCertain;
+        int leftCount = leftCertain + leftFound;
         for (int w = 0; w < leftSize; ++w) {
             const std::int32_t k = leftActive[static_cast<std::size_t>(w)];
             const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
@@ -470,7 +647,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
         }
         overlapsAll(testCorners, testRight.data(), (tests + widestVector - 1) / widestVector * widestVector,
                     centre, half, testAnswer.data());
-        int rightCount = rightCertain;
+        int rightCount = rightCertain + rightFound;
         for (int t = 0; t < tests; ++t) {
             if (t < leftTests) {
                 leftCount += testAnswer[static_cast<std::size_t>(t)];

@@ -117,10 +117,12 @@ void buildObject(const ObjModel& object, SceneObject& sceneObject, Scene* proxyF
     const std::int32_t type = proxyFor != nullptr ? Primitive::proxy
                               : environment       ? Primitive::environment
                                                   : Primitive::lit;
+    // One block for the object's triangles, reserved whole so that they never move.
+    auto* triangles = target.create<std::vector<Triangle>>();
+    triangles->reserve(faceVertices.size());
     for (const std::array<std::int32_t, 3>& corners : faceVertices) {
-        Triangle* triangle =
-            target.create<Triangle>(type, sceneObject.vertices[corners[0]], sceneObject.vertices[corners[1]],
-                                    sceneObject.vertices[corners[2]]);
+        Triangle* triangle = &triangles->emplace_back(type, sceneObject.vertices[corners[0]],
+                                                      sceneObject.vertices[corners[1]], sceneObject.vertices[corners[2]]);
         // The constructor wrote the face normal into the current copies: a vertex with a normal of its
         // own takes it back from the rest copy, one without keeps the face normal in both.
         for (const std::int32_t i : corners) {

@@ -14,6 +14,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <random>
 #include <unordered_map>
@@ -353,6 +354,55 @@ TEST(KdTree, SoupTreesAreTheRecordedOnes) {
         KdTree tree(pool);
         tree.build(scene);
         EXPECT_EQ(soup.digest, treeDigest(tree, scene)) << "seed " << soup.seed;
+    }
+}
+
+// Seeded meshes of every shape, each built twice: answers found by bounds over runs of candidates,
+// in a pool of 8-entry blocks that grows all the while, and every window tested at every candidate.
+// The trees must be the very same: the bounds hold the float test's own rounding, so no case needs a
+// brute-force fallback. Slivers (a pole fan), degenerate triangles (repeated corners and corners on a
+// line), axis-aligned ones on a grid (corners on the split planes, faces in the cells' faces, where
+// rounding flips the test back and forth) and random ones, inside bounds of the scene's size and off
+// the origin.
+TEST(KdTree, BoundedRunsGiveTheTreesOfTestingEveryCandidate) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    const auto around = [&](float r) { return Vector3(unit(random), unit(random), unit(random)) * r; };
+    for (int shape = 0; shape < 8; ++shape) {
+        Scene scene;
+        scene.boundsMin = shape < 4 ? Vector3(-240, -240, -240) : Vector3(-3.5f, -3.5f, -3.5f) + around(0.4f);
+        scene.boundsSize = shape < 4 ? Vector3(480, 480, 480) : Vector3(7, 7, 7);
+        for (int i = 0; i < 1500; ++i) {
+            const Vector3 base = around(2.5f);
+            const float a = 0.0042f * static_cast<float>(i), w = 0.0042f * (1.0f + 1e-3f * unit(random));
+            const Vector3 pole(0, 3, 0), ring(std::cos(a), 2.9f, std::sin(a)), next(std::cos(a + w), 2.9f, std::sin(a + w));
+            const auto grid = [&] { return Vector3(std::round(base.x), std::round(base.y * 2) * 0.5f, std::round(unit(random))); };
+            switch ((shape + i) % 4) {
+            case 0: addTriangle(scene, pole, ring * 0.3f + base * 0.01f, next * 0.3f + base * 0.01f); break;
+            case 1: {
+                const Vector3 b = base + around(0.5f);
+                addTriangle(scene, base, b, i % 8 < 4 ? base : base + (b - base) * 0.25f);
+                break;
+            }
+            case 2: {
+                const Vector3 g = grid();
+                const int axis = i % 3;
+                Vector3 b = g, c = g;
+                b[(axis + 1) % 3] += 1.0f;
+                c[(axis + 2) % 3] += 0.5f;
+                addTriangle(scene, g, b, c);
+                break;
+            }
+            default: addTriangle(scene, base, base + around(0.3f), base + around(0.3f));
+            }
+        }
+        KdPool blocks(8), whole;
+        KdTree fast(blocks), plain(whole);
+        plain.longWindows = std::numeric_limits<std::int32_t>::max();
+        fast.build(scene);
+        plain.build(scene);
+        EXPECT_EQ(treeDigest(plain, scene), treeDigest(fast, scene)) << "shape " << shape;
+        EXPECT_GT(blocks.nodesInUse(), 64) << "shape " << shape;
     }
 }
 

@@ -178,6 +178,18 @@ Mesh sphere(double radius, int segments, int rings, double tMax) {
     return mesh;
 }
 
+Mesh bumpySphere(double radius, int triangles) {
+    const int rings = std::max(2, static_cast<int>(std::lround(std::sqrt(triangles / 4.0)))) + 1;
+    Mesh mesh = sphere(radius, 2 * (rings - 1), rings);
+    for (Mesh::Point& p : mesh.positions) {
+        const double latitude = std::asin(std::clamp(p.y / radius, -1.0, 1.0));
+        const double longitude = std::atan2(p.z, p.x);
+        const double scale = 1.0 + 0.04 * std::sin(9.0 * latitude) * std::sin(7.0 * longitude);
+        p = {p.x * scale, p.y * scale, p.z * scale};
+    }
+    return mesh;
+}
+
 Mesh torus(double major, double minor, int segments, int sides) {
     Mesh mesh;
     for (int i = 0; i <= segments; ++i) {

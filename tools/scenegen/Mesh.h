@@ -57,6 +57,10 @@ Mesh lathe(const std::vector<ProfilePoint>& profile, int segments, double tScale
 // north pole (tMax).
 Mesh sphere(double radius, int segments, int rings, double tMax = 1.0);
 
+// A sphere of about the given triangle count (segments twice the rings), its radius rippled by a few
+// percent in latitude and longitude; the triangles of its pole fans are thin slivers.
+Mesh bumpySphere(double radius, int triangles);
+
 // A torus lying in the xz plane about the origin: ring radius major, tube radius minor.
 Mesh torus(double major, double minor, int segments, int sides);
 

@@ -5,8 +5,8 @@
 
 namespace Raytracer::Scenegen {
 
-void writeScene(const std::string& directory) {
-    writeStage(directory);
+void writeScene(const std::string& directory, int extraTriangles) {
+    writeStage(directory, extraTriangles);
     writeModels(directory);
 }
 

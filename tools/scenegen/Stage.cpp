@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
+#include <vector>
 
 namespace Raytracer::Scenegen {
 
@@ -314,7 +316,7 @@ struct Renderable {
 
 } // namespace
 
-void writeStage(const std::string& directory) {
+void writeStage(const std::string& directory, int extraTriangles) {
     writeOutputFile(joinPath(directory, "floor.tga"), tgaBytes(floorColorImage()));
     writeOutputFile(joinPath(directory, "floorrefl.tga"), tgaBytes(floorReflectivityImage()));
     writeOutputFile(joinPath(directory, "sky.tga"), tgaBytes(skyImage()));
@@ -397,11 +399,17 @@ void writeStage(const std::string& directory) {
     obj.addPoints("rimPointLight", "rimlight", {{-14.0, 20.0, 22.0}});
     obj.addMesh("floorEnvironment", "floortiles", floorMesh());
 
-    const Renderable renderables[] = {
+    std::vector<Renderable> renderables = {
         {"skyenv", "skygradient", skyMesh()},   {"glassball", "glass", glassBall()},
         {"chromevase", "chrome", chromeVase()}, {"goldpillar", "brushedgold", goldPillar()},
         {"crate", "cratewood", crate()},        {"lacquertorus", "redlacquer", lacquerTorus()},
     };
+    if (extraTriangles > 0) {
+        // Behind the torus, clear of the models' orbits.
+        Mesh sphere = bumpySphere(2.5, extraTriangles);
+        sphere.translate(13.0, 2.6, -6.0);
+        renderables.push_back({"bumpysphere", "redlacquer", std::move(sphere)});
+    }
     for (const Renderable& renderable : renderables) {
         obj.addMesh(std::string(renderable.name) + "OBJ3D", renderable.material, renderable.mesh);
         obj.addPositionsOnly(std::string(renderable.name) + "BBox", "",
