@@ -106,10 +106,11 @@ class KdTree final : public AccelerationStructure {
     std::vector<std::int32_t> testPrimitive;
     std::vector<std::int32_t> testAnswer;
     std::int32_t maxDepth = defaultMaxDepth;
-    // A primitive whose windows span more candidates than this, as those without a sure range mostly
-    // do, has its answers found by halving runs of candidates instead of a test at every candidate in
-    // them; the trees are the same for any value.
-    std::int32_t longWindows = 16;
+    // A primitive whose windows span more candidates than this, as those without a sure range in a
+    // large node do, has its answers found by halving runs of candidates instead of a test at every
+    // candidate in them; the trees are the same for any value. Below it the batched tests are cheaper:
+    // the top-level rebuild of every frame, whose proxy sides span a few hundred, stays with them.
+    std::int32_t longWindows = 1024;
     // A build of more primitives frees its scratch afterwards; smaller ones, the per-frame top-level
     // tree's among them, keep it, so that a rebuild allocates nothing.
     static constexpr int keptScratchLimit = 16384;
