@@ -20,7 +20,7 @@ rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
 # Renders frames frames at 128 x 128 in buckets of side $1, sampling resident memory four times a
 # second into samples.
 run_sampled() {
-    "$render" x 128 "$1" 4 3 2 0 0 --frames "$frames" --out "$work/long.ppm" &
+    "$render" x 128 "$1" 4 3 8 0 0 --frames "$frames" --out "$work/long.ppm" &
     local pid=$!
     samples=()
     while kill -0 "$pid" 2>/dev/null; do
