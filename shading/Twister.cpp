@@ -7,48 +7,70 @@
 
 namespace Raytracer {
 
+// One table of a seed's sequence: generation n is the seeded table regenerated n times. The first
+// generator to reach it writes the words, under the lock; every other takes the lock once before it
+// reads them, so the draws themselves need none.
+struct TwisterGeneration {
+    std::mutex lock;
+    std::unique_ptr<std::uint32_t[]> words; // null until computed, then never changed
+};
+
 namespace {
 
 constexpr std::uint32_t upperMask = 0x80000000u;
 constexpr std::uint32_t lowerMask = 0x7FFFFFFFu;
 constexpr std::uint32_t magnitude[2] = {0u, 0x9908B0DFu};
 
-// The seeded table of a seed and its first regeneration, made once and never changed, so any thread
-// may read them. Generators are created outside the render loop; the lock guards only the creation.
-struct SharedTables {
-    std::unique_ptr<std::uint32_t[]> seeded;
-    std::unique_ptr<std::uint32_t[]> regenerated;
-};
-
-const SharedTables& sharedTables(std::uint32_t seed) {
+// The generations that some generator holds, by seed and number. The entries are weak, so a table is
+// freed with its last holder; the entries it leaves behind are swept whenever a generation is added.
+std::shared_ptr<TwisterGeneration> sharedGeneration(std::uint32_t seed, std::uint64_t number) {
     static std::mutex lock;
-    static std::map<std::uint32_t, SharedTables> tables;
+    static std::map<std::pair<std::uint32_t, std::uint64_t>, std::weak_ptr<TwisterGeneration>> held;
     const std::lock_guard<std::mutex> guard(lock);
-    auto found = tables.find(seed);
-    if (found == tables.end()) {
-        SharedTables made{std::make_unique<std::uint32_t[]>(Twister::stateSize),
-                          std::make_unique<std::uint32_t[]>(Twister::stateSize)};
-        Twister::seed(made.seeded.get(), seed);
-        std::copy_n(made.seeded.get(), Twister::stateSize, made.regenerated.get());
-        Twister::regenerate(made.regenerated.get());
-        found = tables.emplace(seed, std::move(made)).first;
+    const auto key = std::make_pair(seed, number);
+    const auto found = held.find(key);
+    if (found != held.end()) {
+        if (std::shared_ptr<TwisterGeneration> generation = found->second.lock()) {
+            return generation;
+        }
     }
-    return found->second;
+    std::erase_if(held, [](const auto& entry) { return entry.second.expired(); });
+    auto generation = std::make_shared<TwisterGeneration>();
+    held.emplace(key, generation);
+    return generation;
 }
 
 } // namespace
 
-// new[] without (): the storage stays untouched, and so not resident, until this generator writes it.
-Twister::Twister(std::uint32_t seed) : m_own(new std::uint32_t[stateSize]) {
+Twister::Twister(std::uint32_t seed) {
     setSeed(seed);
 }
 
 void Twister::setSeed(std::uint32_t seed) {
-    const SharedTables& shared = sharedTables(seed);
-    m_table = shared.seeded.get();
-    m_sharedNext = shared.regenerated.get();
-    m_owning = false;
+    hold(seed, 0, nullptr);
     index = stateSize;
+}
+
+void Twister::hold(std::uint32_t seed, std::uint64_t generation, const std::uint32_t* previous) {
+    std::shared_ptr<TwisterGeneration> shared = sharedGeneration(seed, generation);
+    {
+        const std::lock_guard<std::mutex> guard(shared->lock);
+        if (shared->words == nullptr) {
+            auto words = std::make_unique_for_overwrite<std::uint32_t[]>(stateSize);
+            if (previous == nullptr) {
+                Twister::seed(words.get(), seed);
+            } else {
+                std::copy_n(previous, stateSize, words.get());
+                regenerate(words.get());
+            }
+            shared->words = std::move(words);
+        }
+        m_table = shared->words.get();
+    }
+    m_seed = seed;
+    m_generation = generation;
+    // Lets go of the generation before; its last holder frees it.
+    m_held = std::move(shared);
 }
 
 void Twister::seed(std::uint32_t* table, std::uint32_t seed) {
@@ -84,16 +106,7 @@ void Twister::regenerate(std::uint32_t* table) {
 }
 
 void Twister::next() {
-    if (m_owning) {
-        regenerate(m_own.get());
-    } else if (m_table != m_sharedNext) {
-        m_table = m_sharedNext;
-    } else {
-        std::copy_n(m_table, stateSize, m_own.get());
-        regenerate(m_own.get());
-        m_table = m_own.get();
-        m_owning = true;
-    }
+    hold(m_seed, m_generation + 1, m_table);
     index = 0;
 }
 

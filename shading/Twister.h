@@ -7,14 +7,16 @@
 
 namespace Raytracer {
 
+struct TwisterGeneration;
+
 // A Mersenne Twister (MT19937 recurrence and tempering) over a 65536-word table with its own seeding.
 // The large table gives area lights enough distinct pairs to index by a 16-bit hash. One per render
 // thread; not thread-safe.
 //
-// Every worker seeds alike, so the seeded table and its first regeneration are the same for all of
-// them: those two are computed once per seed and shared read-only. A generator writes a table of its
-// own only when it regenerates a second time, into storage reserved (not touched) at construction, so
-// the many workers that draw little cost no resident memory for their tables.
+// The table after n regenerations depends only on the seed and n, and every worker seeds alike, so
+// generators that have drawn as many words share one read-only table: a regeneration looks its
+// generation up, and only the first generator to reach it computes it. A table lives as long as some
+// generator holds it, so memory follows how far apart the workers have drawn, not how many there are.
 class Twister final : public RandomGenerator {
   public:
     static constexpr std::int32_t stateSize = 65536;
@@ -42,7 +44,7 @@ class Twister final : public RandomGenerator {
     // 2^-32 as a float (0x2F800000): words from 2^32 - 128 up round to 2^32 and give exactly 1.
     static float toUnit(std::uint32_t word) { return static_cast<float>(word) * 2.3283064365386963e-10f; }
 
-    // The table the draws read: a shared one, or this generator's own once it has left them.
+    // The table the draws read, shared with every generator of the same seed and generation.
     const std::uint32_t* table() const { return m_table; }
     std::int32_t index = stateSize; // next word to hand out; stateSize or more means regenerate first
 
@@ -53,11 +55,14 @@ class Twister final : public RandomGenerator {
 
   private:
     void next();
+    // Moves to the given generation of seed; previous is the table of the one before it, which this
+    // generator still holds, or null for generation 0.
+    void hold(std::uint32_t seed, std::uint64_t generation, const std::uint32_t* previous);
 
     const std::uint32_t* m_table = nullptr;
-    const std::uint32_t* m_sharedNext = nullptr; // the shared first regeneration of the seeded table
-    std::unique_ptr<std::uint32_t[]> m_own;      // written from the second regeneration on
-    bool m_owning = false;
+    std::uint32_t m_seed = workerSeed;
+    std::uint64_t m_generation = 0;                // regenerations since seeding
+    std::shared_ptr<TwisterGeneration> m_held;     // keeps m_table alive
 };
 
 } // namespace Raytracer

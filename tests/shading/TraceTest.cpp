@@ -143,6 +143,26 @@ TEST_F(TraceTest, LitFloorTakesTheCosineAndTheHighlight) {
     EXPECT_EQ(1u, worker.raysCast); // the shadow ray
 }
 
+// A tilted area light (edges (2, -1, 1) and (-1, 1, 2) from (0, 4, -3)) over the floor at the origin,
+// with a blocker 0.05 above the light's plane: every sample on the parallelogram is seen, so the 16
+// shadow rays pass and the floor is lit as by a point light at the corner (cosine 0.8), but a sample
+// that strays off the plane to the far side is blocked. No edge lies along an axis, so taking one
+// edge's weight for the other's in any coordinate moves samples off the plane.
+TEST_F(TraceTest, TiltedAreaLightSamplesStayOnItsPlane) {
+    addSquare({0, 0, 0}, 10, 1, 1, material({1, 1, 1}, {{&Material::diffuse, 0.5f}}));
+    const Vector3 corner(0, 4, -3), edgeU(2, -1, 1), edgeV(-1, 1, 2);
+    const Vector3 lift = corner + Vector3(0, 0.05f, 0);
+    const Material* blocker = material({1, 1, 1}, {});
+    for (Triangle* t :
+         {addTriangle(scene, lift - edgeU - edgeV, lift + edgeU * 2 - edgeV, lift + (edgeU + edgeV) * 2),
+          addTriangle(scene, lift - edgeU - edgeV, lift + (edgeU + edgeV) * 2, lift - edgeU + edgeV * 2)}) {
+        t->material = blocker;
+    }
+    scene.lights.push_back(scene.create<AreaLight>(corner, Color(1, 0.5f, 0.25f), edgeU, edgeV));
+    expectColorNear({0.4f, 0.2f, 0.1f}, trace(Ray{{0, 1, 0}, {0, -1, 0}}));
+    EXPECT_EQ(16u, worker.raysCast);
+}
+
 // A mirror floor of colour (0.5, 1, 1) and reflectivity 0.6 seen at 45 degrees, facing an unlit wall of
 // colour (0.2, 0.7, 0.3): the mirror ray brings the wall's colour tinted by the floor's and scaled by the
 // reflectivity and its texture, but not at the trace depth (6). Blurred, every jittered ray still sees the
