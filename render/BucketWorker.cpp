@@ -181,9 +181,10 @@ void BucketWorker::renderBucket() {
                 const auto shadeSample = [&](std::size_t at, Color& color) {
                     float distance = noHitDistance;
                     if (m_pass.facings[at] != 0) {
-                        shade(m_pass.rays[at], m_pass.records[at], m_pass.facings[at], &m_pass.visibility[at * lights],
-                              color, 1, 1.0f, distance, reflectionSamples, areaLightSubdivisions, reflectionWeight,
-                              areaLightWeight);
+                        // Through data(): a scene without lights has no visibility to index.
+                        shade(m_pass.rays[at], m_pass.records[at], m_pass.facings[at],
+                              m_pass.visibility.data() + at * lights, color, 1, 1.0f, distance, reflectionSamples,
+                              areaLightSubdivisions, reflectionWeight, areaLightWeight);
                     }
                 };
                 Color pixel;

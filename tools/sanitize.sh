@@ -12,7 +12,7 @@ cmake -S "$root" -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMENBOX_BUILD_V
     >/dev/null
 cmake --build "$asan" -j "$jobs"
 # The soak's 20,000 frames run in the plain build; here a sanitized run of the rest is enough.
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 LUMENBOX_SANITIZED=1 \
     ctest --test-dir "$asan" --output-on-failure -j "$jobs" -E 'AnimationSoak'
 
 tsan="$root/build-tsan"
