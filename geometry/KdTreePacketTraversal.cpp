@@ -42,9 +42,15 @@ struct PacketRays {
 // onLeaf returns true to end that lane's walk. A lane that would cross a split in the other order
 // than a lane beside it leaves the packet (rounding can make the points of one ray disagree with its
 // direction's sign); the lanes that left are returned, to be walked alone from the start.
+// A walk holds at most one cell per level of the path it is on. The stack lies on the worker's thread
+// stack, above every call made from a leaf, so its size is resident on every worker thread: no more
+// than the deepest tree needs.
+constexpr int packetStackSize = 64;
+static_assert(KdTree::defaultMaxDepth + 2 <= packetStackSize, "packet stack too small for the tree depth");
+
 template <class OnLeaf>
 unsigned walkPacket(const KdFlatNode* nodes, const PacketRays& rays, PacketCell cell, OnLeaf&& onLeaf) {
-    PacketCell stack[traversalStackSize];
+    PacketCell stack[packetStackSize];
     int top = 0;
     unsigned finished = 0;
     unsigned left = 0; // lanes that left the packet

@@ -89,6 +89,23 @@ BucketWorker::BucketWorker(Scene* scene_, int bucketSize_, int bucketColumn_, in
       trigger(trigger_), done(done_) {
     shading = std::make_unique<PhongShading>();
     random = std::make_unique<Twister>(Twister::workerSeed);
+    // Sized here, on the thread that makes the workers, for a pass without anti-aliasing: memory a worker
+    // thread allocates pulls it into a malloc arena of its own, which stays resident.
+    reservePass(static_cast<std::size_t>(2 * bucketSize), scene != nullptr ? scene->lights.size() : 0);
+}
+
+void BucketWorker::reservePass(std::size_t capacity, std::size_t lights) {
+    if (m_pass.rays.size() >= capacity && m_pass.visibility.size() >= capacity * lights) {
+        return;
+    }
+    m_pass.rays.resize(capacity);
+    m_pass.records.resize(capacity);
+    m_pass.facings.resize(capacity);
+    m_pass.visibility.resize(capacity * lights);
+    m_pass.shadowRays.resize(capacity * lights);
+    m_pass.shadowLengths.resize(capacity * lights);
+    m_pass.shadowBlocked.resize(capacity * lights);
+    m_pass.shadowSlots.resize(capacity * lights);
 }
 
 void BucketWorker::run() {
@@ -126,16 +143,7 @@ void BucketWorker::renderBucket() {
     const int raysPerPixel = antiAliasing ? 4 : 1;
     const std::size_t lights = scene->lights.size();
     const auto capacity = static_cast<std::size_t>(rowsPerPass * raysPerPixel) * static_cast<std::size_t>(bucketSize);
-    if (m_pass.rays.size() < capacity || m_pass.visibility.size() < capacity * lights) {
-        m_pass.rays.resize(capacity);
-        m_pass.records.resize(capacity);
-        m_pass.facings.resize(capacity);
-        m_pass.visibility.resize(capacity * lights);
-        m_pass.shadowRays.resize(capacity * lights);
-        m_pass.shadowLengths.resize(capacity * lights);
-        m_pass.shadowBlocked.resize(capacity * lights);
-        m_pass.shadowSlots.resize(capacity * lights);
-    }
+    reservePass(capacity, lights);
 
     const float pixelWidth = camera->pixelWidth;
     const float pixelHeight = camera->pixelHeight;

@@ -8,6 +8,7 @@
 #include "shading/PhongShading.h"
 #include "shading/Twister.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -87,6 +88,8 @@ class BucketWorker : public TraversalScratch {
         std::vector<int> shadowSlots; // index into visibility of each shadow ray
     };
 
+    // Makes room in the pass for capacity rays and their shadow rays to lights lights.
+    void reservePass(std::size_t capacity, std::size_t lights);
     // Traces rays[0, count) of the pass and the point-light shadow rays of their lit hits.
     void tracePass(int count);
     // What trace() does once the hit is known; pointVisibility holds the point-sampled lights' answers

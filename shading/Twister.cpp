@@ -1,6 +1,10 @@
 #include "shading/Twister.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstddef>
+#include <new>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -10,9 +14,31 @@ namespace Raytracer {
 // One table of a seed's sequence: generation n is the seeded table regenerated n times. The first
 // generator to reach it writes the words, under the lock; every other takes the lock once before it
 // reads them, so the draws themselves need none.
+//
+// A table is mapped whole and unmapped when freed: from the allocator, a freed table would stay
+// resident in the arena of the worker thread that made it, and many threads make them.
 struct TwisterGeneration {
+    static constexpr std::size_t bytes = sizeof(std::uint32_t) * Twister::stateSize;
+
+    TwisterGeneration() = default;
+    TwisterGeneration(const TwisterGeneration&) = delete;
+    TwisterGeneration& operator=(const TwisterGeneration&) = delete;
+    ~TwisterGeneration() {
+        if (words != nullptr) {
+            ::munmap(words, bytes);
+        }
+    }
+
+    static std::uint32_t* map() {
+        void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        return static_cast<std::uint32_t*>(mapped);
+    }
+
     std::mutex lock;
-    std::unique_ptr<std::uint32_t[]> words; // null until computed, then never changed
+    std::uint32_t* words = nullptr; // null until computed, then never changed
 };
 
 namespace {
@@ -56,16 +82,16 @@ void Twister::hold(std::uint32_t seed, std::uint64_t generation, const std::uint
     {
         const std::lock_guard<std::mutex> guard(shared->lock);
         if (shared->words == nullptr) {
-            auto words = std::make_unique_for_overwrite<std::uint32_t[]>(stateSize);
+            std::uint32_t* words = TwisterGeneration::map();
             if (previous == nullptr) {
-                Twister::seed(words.get(), seed);
+                Twister::seed(words, seed);
             } else {
-                std::copy_n(previous, stateSize, words.get());
-                regenerate(words.get());
+                std::copy_n(previous, stateSize, words);
+                regenerate(words);
             }
-            shared->words = std::move(words);
+            shared->words = words;
         }
-        m_table = shared->words.get();
+        m_table = shared->words;
     }
     m_seed = seed;
     m_generation = generation;

@@ -35,8 +35,8 @@ run_sampled() {
 
 highest() { printf '%s\n' "$@" | sort -n | tail -n 1; }
 
-# One worker draws the whole picture; 64 workers must hold no more than 5 % beyond it, so that what
-# each worker comes to keep for itself (a generator table is 256 KiB) shows.
+# One worker draws the whole picture; 64 workers must hold no more than 5 % and 64 KiB a worker beyond
+# it, so that what each worker comes to keep for itself (a generator table is 256 KiB) shows.
 run_sampled 128
 single=$(highest "${samples[@]}")
 run_sampled 16
@@ -49,7 +49,11 @@ peak=$(highest "${samples[@]:$half}")
 awk -v a="$early" -v b="$peak" 'BEGIN { exit !(b <= a * 1.05) }' ||
     fail "resident memory grew from $early KiB to $peak KiB over $frames frames"
 most=$(highest "$early" "$peak")
-awk -v a="$single" -v b="$most" 'BEGIN { exit !(b <= a * 1.05) }' ||
+# Each worker has a fixed cost of its own, its thread's stack pages and its scratch, some tens of KiB;
+# a generator table a worker keeps for itself is 256 KiB, and the first of those the old generator
+# took already passed this allowance.
+allowance=$((63 * 64))
+awk -v a="$single" -v b="$most" -v w="$allowance" 'BEGIN { exit !(b <= a * 1.05 + w) }' ||
     fail "64 workers held $most KiB, one worker $single KiB, over $frames frames"
 echo "memory: one worker at most $single KiB; 64 workers at most $early KiB in the first half, at most $peak KiB in the second, over $frames frames ($count samples)"
 
