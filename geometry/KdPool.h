@@ -3,6 +3,7 @@
 #include "geometry/KdNode.h"
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 namespace Raytracer {
@@ -58,6 +59,10 @@ class KdPool {
     std::int32_t taken = 0; // elements taken since the last reset
     std::int32_t mark = 0;  // elements the object-level trees took
 
+    // Held by a build around every use it makes of the pool, so that its subtrees can be built on
+    // several threads at once; the queries never touch the pool.
+    std::mutex& buildLock() { return m_buildLock; }
+
     int nodesInUse() const { return m_nextPair; }
     int elementHighWater() const { return m_elementsUsed; }
 
@@ -90,6 +95,7 @@ class KdPool {
     int m_baseElement = firstElement;        // where reset() rewinds m_nextElement
     int m_nextPair = firstNode;              // next pair to hand out
     int m_basePair = firstNode;              // where reset() rewinds m_nextPair
+    std::mutex m_buildLock;
 };
 
 } // namespace Raytracer

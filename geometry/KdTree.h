@@ -7,6 +7,7 @@
 #include "geometry/TrianglePacket.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -39,12 +40,9 @@ struct SplitPrimitive {
     float extentMin; // on the split axis
     float extentMax;
     bool sure;
-    bool stillRight; // has not missed a right box
     float leftSure;
     float rightSure;
-    std::int32_t at[4];     // the candidate indices where its left and right windows open and close
-    std::int32_t leftSlot;  // index in leftActive, -1 when not there
-    std::int32_t rightSlot; // index in rightActive, -1 when not there
+    std::int32_t at[4]; // the candidate indices where its left and right windows open and close
 };
 
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
@@ -82,35 +80,16 @@ class KdTree final : public AccelerationStructure {
     const SceneGeometry* scene() const { return m_scene; }
 
     std::unique_ptr<KdNode> root; // not from the pool
-    // Scratch of the node being split, kept for every node and build: its primitives, the candidate
-    // positions, the primitives each candidate index opens or closes a window of (events, bucketed by
-    // index from eventStart), and those tested at the current candidate for the left and the right box.
-    std::vector<SplitPrimitive> splitPrimitives;
-    // The build's primitives, by index in the scene, and the index lists of the nodes on the path being
-    // split: each node's children are appended above its own, and only leaves get pool lists.
+    // The build's primitives, by index in the scene, read by every thread of the build.
     std::vector<BuildPrimitive> buildPrimitives;
-    std::vector<std::int32_t> nodeIndices;
-    std::vector<float> candidates;
-    std::vector<std::int32_t> events;
-    std::vector<std::int32_t> eventStart;
-    std::vector<std::int32_t> leftActive;
-    std::vector<std::int32_t> rightActive;
-    // Changes, at each candidate index, of the left and right counts of the primitives whose answers
-    // were found before the sweep rather than tested in it.
-    std::vector<std::int32_t> leftChanges;
-    std::vector<std::int32_t> rightChanges;
-    // The overlap tests of the current candidate, run together: the corners coordinate by coordinate
-    // (index 3 * corner + axis), whether for the right box, the primitive and the answers.
-    std::array<std::vector<float>, 9> testCorners;
-    std::vector<std::int32_t> testRight;
-    std::vector<std::int32_t> testPrimitive;
-    std::vector<std::int32_t> testAnswer;
     std::int32_t maxDepth = defaultMaxDepth;
-    // A primitive whose windows span more candidates than this, as those without a sure range in a
-    // large node do, has its answers found by halving runs of candidates instead of a test at every
-    // candidate in them; the trees are the same for any value. Below it the batched tests are cheaper:
-    // the top-level rebuild of every frame, whose proxy sides span a few hundred, stays with them.
+    // A run of more candidates than this in a primitive's window, as those without a sure range in a
+    // large node have, is bounded before it is tested at every candidate, and halved where the bounds
+    // leave its answer open; the trees are the same for any value. Below it the vector-wide tests are
+    // cheaper than the bounds.
     std::int32_t longWindows = 1024;
+    // A node of this many primitives or more shares their counting among the processor's threads.
+    static constexpr int parallelPrimitives = 4096;
     // A build of more primitives frees its scratch afterwards; smaller ones, the per-frame top-level
     // tree's among them, keep it, so that a rebuild allocates nothing.
     static constexpr int keptScratchLimit = 16384;
@@ -136,6 +115,18 @@ class KdTree final : public AccelerationStructure {
     ProxyBoxes proxyBoxes;
 
   private:
+    // Scratch of the nodes a thread splits, kept for every node and build: the node's primitives, the
+    // candidate positions, the changes of the left and right counts at each candidate index of each
+    // thread sharing the node, and the index lists of the nodes on the path being split: each node's
+    // children are appended above its own, and only leaves get pool lists.
+    struct BuildScratch {
+        std::vector<SplitPrimitive> splitPrimitives;
+        std::vector<std::int32_t> nodeIndices;
+        std::vector<float> candidates;
+        std::vector<std::vector<std::int32_t>> changes; // left, right, for each thread
+        void reserve(std::size_t primitives);
+    };
+
     // One triangle of a leaf being flattened: its place in the leaf's list and its packet group.
     struct LeafLane {
         const Triangle* triangle;
@@ -143,9 +134,12 @@ class KdTree final : public AccelerationStructure {
         std::int32_t group;
     };
 
-    void reserveTests(std::size_t tests);
-    void subdivide(KdNode* node, const Box& box, int depth, int first, int count);
-    void makeLeafList(KdNode* leaf, int first, int count);
+    void subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int depth, int first, int count);
+    void makeLeafList(const BuildScratch& scratch, KdNode* leaf, int first, int count);
+    // Claims up to `wanted` of the build's spare threads, returning how many it got; giveThreads puts
+    // them back.
+    int claimThreads(int wanted);
+    void giveThreads(int threads) { m_spareThreads += threads; }
     void flatten();
     void collectProxyBoxes();
     void clusterOthers();
@@ -156,6 +150,9 @@ class KdTree final : public AccelerationStructure {
     std::vector<std::pair<const Primitive*, std::int32_t>> m_clusters; // other triangles' groups, by primitive
     std::vector<LeafLane> m_leafLanes;
     std::vector<std::int32_t> m_leafGroups;
+
+    BuildScratch m_scratch;
+    std::atomic<int> m_spareThreads{0}; // threads of the processor no part of the build is using
 
     KdPool& m_pool;
     const SceneGeometry* m_scene = nullptr; // the scene of the last build; its bounds clip every query

@@ -10,8 +10,14 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace Raytracer {
 
@@ -113,30 +119,24 @@ void describe(BuildPrimitive& b, const Triangle& triangle) {
     b.normalSum = std::fabs(normal.x) + std::fabs(normal.y) + std::fabs(normal.z);
 }
 
-void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
-    p.sure = false;
-    p.leftSure = 0.0f;
-    p.rightSure = 0.0f;
-    const BuildPrimitive& b = *p.data;
-    float magnitude = boxMagnitude;
-    widen(magnitude, b.magnitude);
-    if (!(minMagnitude <= magnitude && magnitude <= maxMagnitude))
-        return;
-    const float margin = magnitude * marginShare;
+// The split-axis span [low, high] of the triangle's points inside the node by twice the margin, as
+// above; false when the triangle has no sure range of this kind.
+bool pointSpan(const BuildPrimitive& b, const Box& box, int axis, float magnitude, float margin, bool inChild,
+               float& low, float& high) {
     // Scaling by a power of two is exact here, so the shortest edge coordinate stands for them all.
     const bool shortEdge = b.shortest < magnitude * shortEdgeShare;
     const bool* const planar = b.planar;
     if (planar[0] || planar[1] || planar[2]) {
         const Vector3 half = box.size * 0.5f;
         if (!inChild && !triangleOverlapsBox(b.corners[0], b.corners[1], b.corners[2], box.min + half, half))
-            return;
+            return false;
     } else {
         const float spread = b.longest + margin;
         if (!(spread * spread * spread + spreadShare * magnitude * magnitude * spread <= magnitude * b.normalSum))
-            return;
+            return false;
     }
     if (shortEdge && !planar[axis])
-        return;
+        return false;
 
     // The corners first: mostly the whole triangle is inside and the clipping would keep it.
     const Vector3* const corners = b.corners;
@@ -158,9 +158,9 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
         }
     }
     if (count == 0)
-        return;
-    float low = box.min[axis] + 2.0f * margin;
-    float high = box.min[axis] + box.size[axis] - 2.0f * margin;
+        return false;
+    low = box.min[axis] + 2.0f * margin;
+    high = box.min[axis] + box.size[axis] - 2.0f * margin;
     float polygonLow = infinity;
     float polygonHigh = -infinity;
     for (int i = 0; i < count; ++i) {
@@ -169,66 +169,112 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
     }
     low = std::max(low, polygonLow);
     high = std::min(high, polygonHigh);
-    if (low <= high) {
+    return low <= high;
+}
+
+// A second kind of sure range, which asks nothing of the normal's accuracy and so serves the small
+// triangles far from the origin that the one above refuses. When corner a and corner b or c lie inside
+// a box by the margin, each translated corner is within the half size on every axis, and the float test
+// answers true whatever its edges and normal round to: every edge axis projects a or the other one, and
+// |fl(u * t - v * s)| <= fl(|u| * h + |v| * k) when |t| <= h and |s| <= k, rounding being monotonic; the
+// face axes read all three corners; the plane test's terms against a's nearest and farthest box corners
+// are each of one sign, and so are their sums.
+void cornerSure(const BuildPrimitive& b, const Box& box, int axis, float margin, float& leftSure,
+                float& rightSure) {
+    const auto inside = [&](const Vector3& corner) {
+        for (int i = 0; i < 3; ++i) {
+            if (!(box.min[i] + 2.0f * margin <= corner[i] && corner[i] <= box.min[i] + box.size[i] - 2.0f * margin))
+                return false;
+        }
+        return true;
+    };
+    const Vector3* const corners = b.corners;
+    if (!inside(corners[0]))
+        return;
+    const float a = corners[0][axis];
+    for (int other = 1; other < 3; ++other) {
+        if (!inside(corners[other]))
+            continue;
+        const float x = corners[other][axis];
+        leftSure = std::min(leftSure, std::max(a, x) + 2.0f * margin);
+        rightSure = std::max(rightSure, std::min(a, x) - 2.0f * margin);
+    }
+}
+
+void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
+    p.sure = false;
+    p.leftSure = 0.0f;
+    p.rightSure = 0.0f;
+    const BuildPrimitive& b = *p.data;
+    float magnitude = boxMagnitude;
+    widen(magnitude, b.magnitude);
+    if (!(minMagnitude <= magnitude && magnitude <= maxMagnitude))
+        return;
+    const float margin = magnitude * marginShare;
+    float leftSure = infinity;
+    float rightSure = -infinity;
+    float low = 0.0f;
+    float high = 0.0f;
+    if (pointSpan(b, box, axis, magnitude, margin, inChild, low, high)) {
+        leftSure = low + 2.0f * margin;
+        rightSure = high - 2.0f * margin;
+    }
+    cornerSure(b, box, axis, margin, leftSure, rightSure);
+    if (leftSure != infinity) {
         p.sure = true;
-        p.leftSure = low + 2.0f * margin;
-        p.rightSure = high - 2.0f * margin;
+        p.leftSure = leftSure;
+        p.rightSure = rightSure;
     }
 }
 
-// Lanes of the widest vector the overlap loop runs in. A batch is padded to whole vectors so that a
-// short one takes the vector path too.
-constexpr int widestVector = 8;
-
-// answers[i]: whether triangle i of corners (coordinate by coordinate, index 3 * corner + axis) overlaps
-// box 0 or, where right[i], box 1, for i in [0, count), count a whole number of vectors. Every lane
-// computes exactly what the scalar test would, so the tree is the same on every processor.
-[[gnu::always_inline]] inline void overlapsRun(const std::array<std::vector<float>, 9>& corners,
-                                               const std::int32_t* right, int count,
-                                               const Vector3 (&centre)[2], const Vector3 (&half)[2],
-                                               std::int32_t* answers) {
-    const float* ax = corners[0].data();
-    const float* ay = corners[1].data();
-    const float* az = corners[2].data();
-    const float* bx = corners[3].data();
-    const float* by = corners[4].data();
-    const float* bz = corners[5].data();
-    const float* cx = corners[6].data();
-    const float* cy = corners[7].data();
-    const float* cz = corners[8].data();
-    // Copied out, so that a lane's choice of box is a select rather than a load.
-    const Vector3 lc = centre[0], rc = centre[1], lh = half[0], rh = half[1];
+// answers[i]: whether the triangle overlaps the candidate box at positions[i], left [lo, x] (Side 0) or
+// right [x, hi] (Side 1) on axis Axis and the node's centre and half size on the others, for i in
+// [0, count). The box is built as CandidateBoxes::test builds it, and every lane computes exactly what
+// that scalar test would, so the tree is the same on every processor.
+template <int Axis, int Side>
+[[gnu::always_inline]] inline void scanRun(const Vector3* corners, const float* positions, int count,
+                                           const Vector3& centre, const Vector3& half, float lo, float hi,
+                                           std::int32_t* answers) {
+    const Vector3 a = corners[0], b = corners[1], c = corners[2];
     for (int i = 0; i < count; ++i) {
-        const bool r = right[i] != 0;
-        const Vector3 c(r ? rc.x : lc.x, r ? rc.y : lc.y, r ? rc.z : lc.z);
-        const Vector3 h(r ? rh.x : lh.x, r ? rh.y : lh.y, r ? rh.z : lh.z);
-        answers[i] =
-            triangleOverlapsBox({ax[i], ay[i], az[i]}, {bx[i], by[i], bz[i]}, {cx[i], cy[i], cz[i]}, c, h);
+        const float x = positions[i];
+        Vector3 h = half;
+        Vector3 m = centre;
+        h[Axis] = (Side == 0 ? x - lo : hi - x) * 0.5f;
+        m[Axis] = (Side == 0 ? lo : x) + h[Axis];
+        answers[i] = triangleOverlapsBox(a, b, c, m, h);
     }
 }
 
-// The same loop compiled twice, eight triangles at a time with AVX2 and four with the SSE2 every
+using Scan = void (*)(const Vector3*, const float*, int, const Vector3&, const Vector3&, float, float,
+                      std::int32_t*);
+
+// The same loop compiled twice, eight candidates at a time with AVX2 and four with the SSE2 every
 // x86-64 has, chosen once by what the processor supports. Chosen by hand rather than by an ifunc
 // resolver, which runs before the sanitizers' runtimes are ready.
-[[gnu::target("avx2")]] void overlapsAvx2(const std::array<std::vector<float>, 9>& corners,
-                                          const std::int32_t* right, int count, const Vector3 (&centre)[2],
-                                          const Vector3 (&half)[2], std::int32_t* answers) {
-    overlapsRun(corners, right, count, centre, half, answers);
+template <int Axis, int Side>
+[[gnu::target("avx2")]] void scanAvx2(const Vector3* corners, const float* positions, int count,
+                                      const Vector3& centre, const Vector3& half, float lo, float hi,
+                                      std::int32_t* answers) {
+    scanRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
 }
 
-void overlapsBaseline(const std::array<std::vector<float>, 9>& corners, const std::int32_t* right, int count,
-                      const Vector3 (&centre)[2], const Vector3 (&half)[2], std::int32_t* answers) {
-    overlapsRun(corners, right, count, centre, half, answers);
+template <int Axis, int Side>
+void scanBaseline(const Vector3* corners, const float* positions, int count, const Vector3& centre,
+                  const Vector3& half, float lo, float hi, std::int32_t* answers) {
+    scanRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
 }
 
-void overlapsAll(const std::array<std::vector<float>, 9>& corners, const std::int32_t* right, int count,
-                 const Vector3 (&centre)[2], const Vector3 (&half)[2], std::int32_t* answers) {
+// The scan of each split axis and side, for this processor.
+Scan scanFor(int axis, int side) {
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) {
-        overlapsAvx2(corners, right, count, centre, half, answers);
-    } else {
-        overlapsBaseline(corners, right, count, centre, half, answers);
-    }
+    static constexpr Scan avx2Scans[3][2] = {{scanAvx2<0, 0>, scanAvx2<0, 1>},
+                                             {scanAvx2<1, 0>, scanAvx2<1, 1>},
+                                             {scanAvx2<2, 0>, scanAvx2<2, 1>}};
+    static constexpr Scan baselineScans[3][2] = {{scanBaseline<0, 0>, scanBaseline<0, 1>},
+                                                 {scanBaseline<1, 0>, scanBaseline<1, 1>},
+                                                 {scanBaseline<2, 0>, scanBaseline<2, 1>}};
+    return avx2 ? avx2Scans[axis][side] : baselineScans[axis][side];
 }
 
 // The candidate indices where p's windows open and close, each the first of the ascending
@@ -268,35 +314,32 @@ void findWindows(const float* positions, int count, SplitPrimitive& p) {
 }
 
 // The candidate boxes of a node being split, left [lo, x_j] or right [x_j, hi] on the split axis and the
-// node's bounds on the others, built as the sweep builds them, and a primitive's answers over runs of
-// candidates.
+// node's bounds on the others, and a primitive's answers over runs of candidates.
 class CandidateBoxes {
   public:
-    CandidateBoxes(const float* positions, const Box& box, int axis)
+    CandidateBoxes(const float* positions, const Box& box, int axis, int scanLength)
         : m_positions(positions), m_half(box.size * 0.5f), m_centre(box.min + m_half), m_axis(axis),
-          m_lo(box.min[axis]), m_hi(box.min[axis] + box.size[axis]) {}
-
-    // The sweep's test at candidate j of the left box (side 0) or the right one (side 1).
-    bool test(const Vector3* corners, int side, int j) const {
-        const float x = m_positions[j];
-        Vector3 half = m_half;
-        Vector3 centre = m_centre;
-        half[m_axis] = (side == 0 ? x - m_lo : m_hi - x) * 0.5f;
-        centre[m_axis] = (side == 0 ? m_lo : x) + half[m_axis];
-        return triangleOverlapsBox(corners[0], corners[1], corners[2], centre, half);
-    }
+          m_lo(box.min[axis]), m_hi(box.min[axis] + box.size[axis]), m_scanLength(scanLength),
+          m_scans{scanFor(axis, 0), scanFor(axis, 1)} {}
 
     // Calls run(begin, end, answer) in order for runs of candidates covering [first, end), each of one
-    // answer of test(), until run returns false. A run whose answer the bounds over its boxes leave
-    // open is halved, down to single tests: so a primitive costs a few bounds and tests about each
+    // answer of the overlap test, until run returns false. Runs of up to scanLength candidates are
+    // tested at every candidate, vector-wide. A longer run whose answer the bounds over its boxes
+    // leave open is halved: so a primitive of a long window costs a few bounds and scans about each
     // place where its answer changes, and the answers are the tests' own, where the test is monotonic
     // in the split position and where rounding makes it flip back and forth alike. Unbounded primitives
     // (coordinates past 2^32, or not numbers) are tested at every candidate.
     // The answer mostly changes near one end of the windows, where the primitive's extent begins (left)
     // or ends (right): runs are split off that end at growing offsets before they are halved.
     template <class Run>
-    bool resolve(const BuildPrimitive& b, bool bounded, int side, int first, int end, Run& run, int step = 2) const {
-        if (bounded && end - first > 2) {
+    bool resolve(const BuildPrimitive& b, bool bounded, int side, int first, int end, Run& run) const {
+        return resolve(b, bounded, side, first, end, run, m_scanLength);
+    }
+
+  private:
+    template <class Run>
+    bool resolve(const BuildPrimitive& b, bool bounded, int side, int first, int end, Run& run, int step) const {
+        if (bounded && end - first > m_scanLength) {
             const OverlapAnswers answers = bounds(b.corners, side, first, end);
             if (answers.canBeTrue != answers.canBeFalse)
                 return run(first, end, answers.canBeTrue);
@@ -311,14 +354,30 @@ class CandidateBoxes {
             return resolve(b, bounded, side, first, end - step, run, 2 * step) &&
                    resolve(b, bounded, side, end - step, end, run, end);
         }
-        for (int j = first; j < end; ++j) {
-            if (!run(j, j + 1, test(b.corners, side, j)))
-                return false;
+        return scan(b.corners, side, first, end, run);
+    }
+
+    // Tests every candidate of [first, end), a chunk at a time, and hands on the runs of one answer.
+    template <class Run>
+    bool scan(const Vector3* corners, int side, int first, int end, Run& run) const {
+        constexpr int chunk = 64;
+        std::int32_t answers[chunk];
+        while (first < end) {
+            const int n = std::min(end - first, chunk);
+            m_scans[side](corners, m_positions + first, n, m_centre, m_half, m_lo, m_hi, answers);
+            int begin = 0;
+            for (int i = 1; i <= n; ++i) {
+                if (i == n || answers[i] != answers[begin]) {
+                    if (!run(first + begin, first + i, answers[begin] != 0))
+                        return false;
+                    begin = i;
+                }
+            }
+            first += n;
         }
         return true;
     }
 
-  private:
     // The split-axis centre and half size of the boxes of candidates [first, end) lie between those of
     // its ends: each is a monotonic rounding of the position, the right box's centre x + half bounded
     // by the extreme position plus the extreme half size.
@@ -356,7 +415,15 @@ class CandidateBoxes {
     int m_axis;
     float m_lo;
     float m_hi;
+    int m_scanLength;
+    Scan m_scans[2];
 };
+
+// Threads that share a large node's counting: the processor's, up to eight.
+int buildThreads() {
+    static const int threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    return threads;
+}
 
 void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
     element->next = pool.element(leaf->reference());
@@ -368,48 +435,33 @@ void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
 
 KdTree::KdTree(KdPool& pool) : root(std::make_unique<KdNode>()), m_pool(pool) {}
 
+void KdTree::BuildScratch::reserve(std::size_t primitives) {
+    if (primitives <= splitPrimitives.size())
+        return;
+    splitPrimitives.resize(primitives);
+    nodeIndices.resize(std::max(nodeIndices.size(), 3 * primitives)); // the root's list and its children's
+    candidates.resize(3 * primitives);
+}
+
 void KdTree::build(SceneGeometry& scene) {
     m_scene = &scene;
     const int count = scene.primitiveCount();
     const auto n = static_cast<std::size_t>(count);
-    if (eventStart.empty() || n > splitPrimitives.size()) {
-        splitPrimitives.resize(n);
+    if (n > buildPrimitives.size())
         buildPrimitives.resize(n);
-        nodeIndices.resize(std::max(nodeIndices.size(), 3 * n)); // the root's list and its children's
-        candidates.resize(3 * n);
-        events.resize(4 * n);
-        eventStart.resize(3 * n + 3);
-        leftChanges.resize(3 * n + 1);
-        rightChanges.resize(3 * n + 1);
-        leftActive.resize(n);
-        rightActive.resize(n);
-        reserveTests(std::min(2 * n, std::size_t{256}));
-    }
+    m_scratch.reserve(n);
     // The root's list order is the one pushing every primitive to the front of it gave.
     for (int i = 0; i < count; ++i) {
         describe(buildPrimitives[static_cast<std::size_t>(i)], asTriangle(scene.primitives[static_cast<std::size_t>(i)]));
-        nodeIndices[static_cast<std::size_t>(i)] = count - 1 - i;
+        m_scratch.nodeIndices[static_cast<std::size_t>(i)] = count - 1 - i;
     }
-    subdivide(root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, 0, count);
+    m_spareThreads = buildThreads() - 1;
+    subdivide(m_scratch, root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, 0, count);
     // A tree of many primitives is an object's, built once: its scratch would outweigh the tree, and
     // goes before the flat copy is made.
     if (count > keptScratchLimit) {
-        const auto release = [](auto& v) { std::remove_reference_t<decltype(v)>().swap(v); };
-        release(splitPrimitives);
-        release(buildPrimitives);
-        release(nodeIndices);
-        release(candidates);
-        release(events);
-        release(eventStart);
-        release(leftChanges);
-        release(rightChanges);
-        release(leftActive);
-        release(rightActive);
-        for (std::vector<float>& coordinates : testCorners)
-            release(coordinates);
-        release(testRight);
-        release(testPrimitive);
-        release(testAnswer);
+        std::vector<BuildPrimitive>().swap(buildPrimitives);
+        m_scratch = BuildScratch{};
     }
     flatten();
     if (count > keptScratchLimit) {
@@ -418,20 +470,19 @@ void KdTree::build(SceneGeometry& scene) {
     }
 }
 
-// Room for tests queued at one candidate, and the padding to whole vectors.
-void KdTree::reserveTests(std::size_t tests) {
-    const std::size_t size = tests + widestVector;
-    if (testRight.size() >= size)
-        return;
-    for (std::vector<float>& coordinates : testCorners)
-        coordinates.resize(size);
-    testRight.resize(size);
-    testPrimitive.resize(size);
-    testAnswer.resize(size);
+int KdTree::claimThreads(int wanted) {
+    int spare = m_spareThreads.load();
+    int claimed = 0;
+    do {
+        claimed = std::min(spare, wanted);
+    } while (claimed > 0 && !m_spareThreads.compare_exchange_weak(spare, spare - claimed));
+    return std::max(claimed, 0);
 }
 
 // The leaf's list in the order of its index list.
-void KdTree::makeLeafList(KdNode* leaf, int first, int count) {
+void KdTree::makeLeafList(const BuildScratch& scratch, KdNode* leaf, int first, int count) {
+    const std::vector<std::int32_t>& nodeIndices = scratch.nodeIndices;
+    const std::lock_guard lock(m_pool.buildLock());
     for (int i = first + count; i-- > first;) {
         KdListElement* element = m_pool.takeElement();
         element->primitive = m_scene->primitives[static_cast<std::size_t>(nodeIndices[static_cast<std::size_t>(i)])];
@@ -439,7 +490,10 @@ void KdTree::makeLeafList(KdNode* leaf, int first, int count) {
     }
 }
 
-void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int count) {
+void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int depth, int first, int count) {
+    std::vector<SplitPrimitive>& splitPrimitives = scratch.splitPrimitives;
+    std::vector<std::int32_t>& nodeIndices = scratch.nodeIndices;
+    std::vector<std::vector<std::int32_t>>& changes = scratch.changes;
     const Vector3& s = box.size;
     int axis = 2;
     if (s.x >= s.y && s.x >= s.z)
@@ -458,7 +512,7 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
 
     // Candidate planes at the corner coordinates inside the node, ascending and free of duplicates. Of
     // equal positions the first corner in list order gives the value, which decides the sign of a zero.
-    float* const positions = candidates.data();
+    float* const positions = scratch.candidates.data();
     int candidateCount = 0;
     float firstZero = std::numeric_limits<float>::quiet_NaN();
     for (int i = 0; i < count; ++i) {
@@ -466,7 +520,6 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
         p.data = &buildPrimitives[static_cast<std::size_t>(nodeIndices[static_cast<std::size_t>(first + i)])];
         p.extentMin = p.data->extentMin[axis];
         p.extentMax = p.data->extentMax[axis];
-        findSureRange(p, box, axis, boxMagnitude, depth > 0);
         for (const Vector3& corner : p.data->corners) {
             const float x = corner[axis];
             if (!(lo <= x && x <= hi))
@@ -487,26 +540,24 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
     // or above the candidate, reaches the node and it overlaps the right box. Within its sure range
     // that comes without a test; the primitive is tested for the left box only at candidates from its
     // extent's beginning to leftSure, and for the right box only from rightSure to its extent's end,
-    // which for most primitives are a few candidates at the ends of their extents. Windows open and
-    // close at candidate indices: events 4k + kind, bucketed by index.
+    // which for most primitives are a few candidates at the ends of their extents.
     //
-    // A primitive whose windows would be long, as a sliver's or a degenerate triangle's without a sure
-    // range, has its counts found before the sweep instead, as changes at candidate indices: it counts
-    // right below the first candidate whose right box it misses (certainly below rightSure), and left
-    // from the one after it on, and before that where the left test holds (certainly from leftSure on).
+    // Each primitive's counts are found on their own, as changes at candidate indices: it counts right
+    // below the first candidate whose right box it misses (certainly below rightSure), and left from the
+    // one after it on, and before that where the left test holds (certainly from leftSure on). So the
+    // primitives share out among threads, each summing into its own changes, and the sums are the same
+    // whatever the share.
     enum : std::int32_t { leftOpens, leftCloses, rightOpens, rightCloses };
-    std::int32_t* const start = eventStart.data();
-    std::fill(start, start + candidateCount + 3, 0);
-    std::fill(leftChanges.begin(), leftChanges.begin() + candidateCount + 1, 0);
-    std::fill(rightChanges.begin(), rightChanges.begin() + candidateCount + 1, 0);
-    const CandidateBoxes boxes(positions, box, axis);
-    const auto change = [](std::vector<std::int32_t>& changes, int begin, int end) {
-        if (begin < end) {
-            ++changes[static_cast<std::size_t>(begin)];
-            --changes[static_cast<std::size_t>(end)];
-        }
-    };
-    const auto findCounts = [&](const SplitPrimitive& p) {
+    const CandidateBoxes boxes(positions, box, axis, longWindows);
+    const auto findCounts = [&](SplitPrimitive& p, std::int32_t* leftChanges, std::int32_t* rightChanges) {
+        const auto change = [](std::int32_t* changes, int begin, int end) {
+            if (begin < end) {
+                ++changes[begin];
+                --changes[end];
+            }
+        };
+        findSureRange(p, box, axis, boxMagnitude, depth > 0);
+        findWindows(positions, candidateCount, p);
         const bool bounded = boxMagnitude <= maxMagnitude && p.data->magnitude <= maxMagnitude;
         int missed = candidateCount;
         if (hi >= p.extentMin) {
@@ -530,46 +581,40 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
             boxes.resolve(*p.data, bounded, 0, p.at[leftOpens], leftFrom, left);
         }
     };
-    int found = 0;
-    for (int k = 0; k < count; ++k) {
-        SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-        findWindows(positions, candidateCount, p);
-        p.leftSlot = -1;
-        p.rightSlot = -1;
-        p.stillRight = true;
-        if (p.at[leftCloses] - p.at[leftOpens] + p.at[rightCloses] - p.at[rightOpens] > longWindows) {
-            findCounts(p);
-            ++found;
-            // Its events fall past the last candidate, so the sweep never meets it.
-            std::fill(p.at, p.at + 4, candidateCount);
+    const int threads = 1 + (count >= parallelPrimitives ? claimThreads(buildThreads() - 1) : 0);
+    const auto changeCount = static_cast<std::size_t>(candidateCount) + 1;
+    if (changes.size() < 2 * static_cast<std::size_t>(threads))
+        changes.resize(2 * static_cast<std::size_t>(threads));
+    const auto share = [&](int thread) {
+        std::vector<std::int32_t>& left = changes[2 * static_cast<std::size_t>(thread)];
+        std::vector<std::int32_t>& right = changes[2 * static_cast<std::size_t>(thread) + 1];
+        for (std::vector<std::int32_t>* side : {&left, &right}) {
+            if (side->size() < changeCount)
+                side->resize(changeCount);
+            std::fill_n(side->begin(), changeCount, 0);
         }
-        for (const std::int32_t index : p.at)
-            ++start[index + 2];
-    }
-    for (int j = 2; j < candidateCount + 3; ++j)
-        start[j] += start[j - 1];
-    for (int k = 0; k < count; ++k) {
-        for (std::int32_t kind = 0; kind < 4; ++kind)
-            events[static_cast<std::size_t>(
-                start[splitPrimitives[static_cast<std::size_t>(k)].at[kind] + 1]++)] = 4 * k + kind;
-    }
-
-    const auto join = [&](std::vector<std::int32_t>& list, int& size, std::int32_t& slot, std::int32_t k) {
-        if (slot < 0) {
-            slot = size;
-            list[static_cast<std::size_t>(size++)] = k;
-        }
+        const int begin = static_cast<int>(static_cast<std::int64_t>(count) * thread / threads);
+        const int end = static_cast<int>(static_cast<std::int64_t>(count) * (thread + 1) / threads);
+        for (int k = begin; k < end; ++k)
+            findCounts(splitPrimitives[static_cast<std::size_t>(k)], left.data(), right.data());
     };
-    const auto leave = [&](std::vector<std::int32_t>& list, int& size, std::int32_t SplitPrimitive::*slot,
-                           std::int32_t k) {
-        const std::int32_t at = splitPrimitives[static_cast<std::size_t>(k)].*slot;
-        if (at >= 0) {
-            const std::int32_t last = list[static_cast<std::size_t>(--size)];
-            list[static_cast<std::size_t>(at)] = last;
-            splitPrimitives[static_cast<std::size_t>(last)].*slot = at;
-            splitPrimitives[static_cast<std::size_t>(k)].*slot = -1;
+    {
+        std::vector<std::jthread> helpers;
+        for (int thread = 1; thread < threads; ++thread)
+            helpers.emplace_back(share, thread);
+        share(0);
+    }
+    giveThreads(threads - 1);
+    std::int32_t* const leftChanges = changes[0].data();
+    std::int32_t* const rightChanges = changes[1].data();
+    for (int thread = 1; thread < threads; ++thread) {
+        const std::int32_t* const left = changes[2 * static_cast<std::size_t>(thread)].data();
+        const std::int32_t* const right = changes[2 * static_cast<std::size_t>(thread) + 1].data();
+        for (std::size_t j = 0; j < changeCount; ++j) {
+            leftChanges[j] += left[j];
+            rightChanges[j] += right[j];
         }
-    };
+    }
 
     // Surface area heuristic: a split costs 0.3 plus the primitives of each side weighted by the chance
     // that a ray through the node also passes that side, the ratio of surface areas.
@@ -580,94 +625,19 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
     float bestPosition = 0.0f;
     Box bestLeft{};
     Box bestRight{};
-    int leftCertain = 0;              // primitives left of the candidate without a test
-    int rightCertain = count - found; // and right of it, less those whose right window has opened
-    int leftFound = 0;                // those found before the sweep, left and right
-    int rightFound = 0;
-    int leftSize = 0;
-    int rightSize = 0;
+    int leftSide = 0; // primitives counted left of the candidate, and right
+    int rightSide = 0;
     for (int j = 0; j < candidateCount; ++j) {
-        leftFound += leftChanges[static_cast<std::size_t>(j)];
-        rightFound += rightChanges[static_cast<std::size_t>(j)];
-        for (int event = start[j]; event < start[j + 1]; ++event) {
-            const std::int32_t k = events[static_cast<std::size_t>(event)] / 4;
-            SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-            switch (events[static_cast<std::size_t>(event)] % 4) {
-            case leftOpens:
-                if (j < p.at[leftCloses])
-                    join(leftActive, leftSize, p.leftSlot, k);
-                break;
-            case leftCloses:
-                ++leftCertain;
-                leave(leftActive, leftSize, &SplitPrimitive::leftSlot, k);
-                break;
-            case rightOpens:
-                --rightCertain;
-                if (j < p.at[rightCloses])
-                    join(rightActive, rightSize, p.rightSlot, k);
-                break;
-            default:
-                leave(rightActive, rightSize, &SplitPrimitive::rightSlot, k);
-            }
-        }
+        leftSide += leftChanges[j];
+        rightSide += rightChanges[j];
         const float position = positions[j];
         Box left = box;
         left.size[axis] = position - lo;
         Box right = box;
         right.min[axis] = position;
         right.size[axis] = hi - position;
-        const Vector3 half[2] = {left.size * 0.5f, right.size * 0.5f};
-        const Vector3 centre[2] = {left.min + half[0], right.min + half[1]};
-        // This candidate's tests, queued and run together. The left tests read stillRight as it was
-        // before this candidate's right tests.
-        int tests = 0;
-        reserveTests(2 * static_cast<std::size_t>(leftSize + rightSize));
-        const auto queue = [&](std::int32_t k, std::int32_t side) {
-            const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-            for (int corner = 0; corner < 3; ++corner) {
-                for (int coordinate = 0; coordinate < 3; ++coordinate)
-                    testCorners[static_cast<std::size_t>(3 * corner + coordinate)]
-                               [static_cast<std::size_t>(tests)] = p.data->corners[corner][coordinate];
-            }
-            testRight[static_cast<std::size_t>(tests)] = side;
-            testPrimitive[static_cast<std::size_t>(tests++)] = k;
-        };
-        int leftCount = leftCertain + leftFound;
-        for (int w = 0; w < leftSize; ++w) {
-            const std::int32_t k = leftActive[static_cast<std::size_t>(w)];
-            const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-            if (!p.stillRight)
-                ++leftCount;
-            else if (p.extentMin <= position && lo <= p.extentMax)
-                queue(k, 0);
-        }
-        const int leftTests = tests;
-        for (int w = 0; w < rightSize; ++w) {
-            const std::int32_t k = rightActive[static_cast<std::size_t>(w)];
-            if (hi >= splitPrimitives[static_cast<std::size_t>(k)].extentMin)
-                queue(k, 1);
-        }
-        overlapsAll(testCorners, testRight.data(), (tests + widestVector - 1) / widestVector * widestVector,
-                    centre, half, testAnswer.data());
-        int rightCount = rightCertain + rightFound;
-        for (int t = 0; t < tests; ++t) {
-            if (t < leftTests) {
-                leftCount += testAnswer[static_cast<std::size_t>(t)];
-            } else if (testAnswer[static_cast<std::size_t>(t)] != 0) {
-                ++rightCount;
-            } else {
-                // Left of every later candidate: tested no more for the right box, and counted left
-                // without a test below its sure range too.
-                const std::int32_t k = testPrimitive[static_cast<std::size_t>(t)];
-                SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
-                p.stillRight = false;
-                leave(rightActive, rightSize, &SplitPrimitive::rightSlot, k);
-                if (j + 1 < p.at[leftCloses])
-                    join(leftActive, leftSize, p.leftSlot, k);
-            }
-        }
-        const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(rightCount) +
-                            halfArea(left.size) * 2.0f * q * static_cast<float>(leftCount)) +
+        const float cost = (halfArea(right.size) * 2.0f * q * static_cast<float>(rightSide) +
+                            halfArea(left.size) * 2.0f * q * static_cast<float>(leftSide)) +
                            0.3f;
         // Strictly below: on a tie the lower candidate stays.
         if (cost < best) {
@@ -680,12 +650,17 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
 
     // A leaf costs one unit per primitive.
     if (candidateCount == 0 || best > static_cast<float>(count)) {
-        makeLeafList(node, first, count);
+        makeLeafList(scratch, node, first, count);
         return;
     }
 
     node->split = bestPosition;
-    KdNode* const leftChild = m_pool.takePair();
+    KdNode* leftChild = nullptr;
+    {
+        const std::lock_guard lock(m_pool.buildLock());
+        leftChild = m_pool.takePair();
+        node->link = (m_pool.reference(leftChild) << KdNode::referenceShift) | static_cast<std::uint32_t>(axis);
+    }
     KdNode* const rightChild = leftChild + 1;
 
     // A primitive that straddles the plane, or lies in it, goes to both children; within its sure range
@@ -732,18 +707,40 @@ void KdTree::subdivide(KdNode* node, const Box& box, int depth, int first, int c
     const int leftFirst = rightFirst + rightCount;
     std::copy(leftIndices, leftIndices + leftCount, rightIndices + rightCount);
 
-    node->link = (m_pool.reference(leftChild) << KdNode::referenceShift) | static_cast<std::uint32_t>(axis);
-
     // The left subtree reuses the scratch arrays and the candidate store; from here on this node needs
-    // only its children, the two boxes and the two index lists, all held outside them.
-    if (depth < maxDepth && leftCount > 2)
-        subdivide(leftChild, bestLeft, depth + 1, leftFirst, leftCount);
+    // only its children, the two boxes and the two index lists, all held outside them. A large right
+    // subtree goes to a spare thread with scratch of its own, its list copied there first: the left
+    // subtree's may move the list it lies in.
+    const bool leftSplits = depth < maxDepth && leftCount > 2;
+    const bool rightSplits = depth < maxDepth && rightCount > 2;
+    std::exception_ptr rightFailure;
+    std::jthread rightBuild;
+    if (leftSplits && rightSplits && std::min(leftCount, rightCount) >= parallelPrimitives && claimThreads(1) == 1) {
+        auto own = std::make_unique<BuildScratch>();
+        own->reserve(static_cast<std::size_t>(rightCount));
+        std::copy_n(nodeIndices.data() + rightFirst, rightCount, own->nodeIndices.data());
+        rightBuild = std::jthread([this, &rightFailure, own = std::move(own), rightChild, bestRight, depth, rightCount] {
+            try {
+                subdivide(*own, rightChild, bestRight, depth + 1, 0, rightCount);
+            } catch (...) {
+                rightFailure = std::current_exception();
+            }
+            giveThreads(1);
+        });
+    }
+    if (leftSplits)
+        subdivide(scratch, leftChild, bestLeft, depth + 1, leftFirst, leftCount);
     else
-        makeLeafList(leftChild, leftFirst, leftCount);
-    if (depth < maxDepth && rightCount > 2)
-        subdivide(rightChild, bestRight, depth + 1, rightFirst, rightCount);
-    else
-        makeLeafList(rightChild, rightFirst, rightCount);
+        makeLeafList(scratch, leftChild, leftFirst, leftCount);
+    if (rightBuild.joinable()) {
+        rightBuild.join();
+        if (rightFailure)
+            std::rethrow_exception(rightFailure);
+    } else if (rightSplits) {
+        subdivide(scratch, rightChild, bestRight, depth + 1, rightFirst, rightCount);
+    } else {
+        makeLeafList(scratch, rightChild, rightFirst, rightCount);
+    }
 }
 
 } // namespace Raytracer
