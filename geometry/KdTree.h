@@ -88,6 +88,9 @@ class KdTree final : public AccelerationStructure {
     // leave its answer open; the trees are the same for any value. Below it the vector-wide tests are
     // cheaper than the bounds.
     std::int32_t longWindows = 1024;
+    // Off, sure ranges come from the points inside the node alone, and the candidates the corners would
+    // have spared are tested: the build against which the suite checks the corners' ranges.
+    bool cornerRanges = true;
     // A node of this many primitives or more shares their counting among the processor's threads.
     static constexpr int parallelPrimitives = 4096;
     // A build of more primitives frees its scratch afterwards; smaller ones, the per-frame top-level

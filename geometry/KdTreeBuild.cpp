@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -172,36 +173,53 @@ bool pointSpan(const BuildPrimitive& b, const Box& box, int axis, float magnitud
     return low <= high;
 }
 
-// A second kind of sure range, which asks nothing of the normal's accuracy and so serves the small
-// triangles far from the origin that the one above refuses. When corner a and corner b or c lie inside
-// a box by the margin, each translated corner is within the half size on every axis, and the float test
-// answers true whatever its edges and normal round to: every edge axis projects a or the other one, and
-// |fl(u * t - v * s)| <= fl(|u| * h + |v| * k) when |t| <= h and |s| <= k, rounding being monotonic; the
-// face axes read all three corners; the plane test's terms against a's nearest and farthest box corners
-// are each of one sign, and so are their sums.
-void cornerSure(const BuildPrimitive& b, const Box& box, int axis, float margin, float& leftSure,
+// A second kind of sure range, from the corners alone, which holds for the small triangles far from the
+// origin that the one above refuses, and with a margin a quarter of that one's, since the test computes
+// a corner's projections directly. Let a corner k lie inside a box by 2^-18 of the magnitude: its
+// translation is then inside the half size by 2^-19 of it, at least 32 units in the last place. The
+// face axes read all three corners. Every edge axis projects k or the corner across the edge it is
+// made from, which projects within a few units of k's; and |fl(u * t - v * s)| <= fl(|u| * h + |v| * k)
+// when |t| <= h and |s| <= k, rounding being monotonic, so no edge axis separates. The plane test reads
+// corner a: when a is k its terms are each of one sign, and so are their sums; otherwise the float normal
+// must lie across a's edge to k within the margin, which it does but for slivers, where the cube of the
+// longest edge coordinate is not well under the magnitude times the normal (8 l^3 + 2^-16 M^2 l <= M |n|,
+// the second term for the normal's error from the translation), and for edge coordinates other than
+// zero below 2^-20 of the magnitude, whose products may round into subnormals. Slivers still get a sure
+// range where a and another corner both lie inside: every edge axis then projects one of them, and the
+// plane test's terms keep their signs.
+constexpr float cornerMarginShare = 0x1p-18f;
+constexpr float cornerNormalShare = 0x1p-16f;
+
+void cornerSure(const BuildPrimitive& b, const Box& box, int axis, float magnitude, float& leftSure,
                 float& rightSure) {
-    const auto inside = [&](const Vector3& corner) {
-        for (int i = 0; i < 3; ++i) {
-            if (!(box.min[i] + 2.0f * margin <= corner[i] && corner[i] <= box.min[i] + box.size[i] - 2.0f * margin))
-                return false;
-        }
-        return true;
-    };
-    const Vector3* const corners = b.corners;
-    if (!inside(corners[0]))
-        return;
-    const float a = corners[0][axis];
-    for (int other = 1; other < 3; ++other) {
-        if (!inside(corners[other]))
+    const float margin = magnitude * cornerMarginShare;
+    bool inside[3];
+    for (int k = 0; k < 3; ++k) {
+        inside[k] = true;
+        for (int i = 0; i < 3; ++i)
+            inside[k] = inside[k] && box.min[i] + margin <= b.corners[k][i] &&
+                        b.corners[k][i] <= box.min[i] + box.size[i] - margin;
+    }
+    const float l = b.longest;
+    const bool alone = !(b.shortest < magnitude * shortEdgeShare) &&
+                       8.0f * l * l * l + cornerNormalShare * magnitude * magnitude * l <= magnitude * b.normalSum;
+    for (int k = 0; k < 3; ++k) {
+        if (!inside[k])
             continue;
-        const float x = corners[other][axis];
-        leftSure = std::min(leftSure, std::max(a, x) + 2.0f * margin);
-        rightSure = std::max(rightSure, std::min(a, x) - 2.0f * margin);
+        float low = b.corners[k][axis];
+        float high = low;
+        if (!alone) {
+            if (k == 0 || !inside[0])
+                continue;
+            low = std::max(low, b.corners[0][axis]);
+            high = std::min(high, b.corners[0][axis]);
+        }
+        leftSure = std::min(leftSure, low + margin);
+        rightSure = std::max(rightSure, high - margin);
     }
 }
 
-void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild) {
+void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitude, bool inChild, bool corners) {
     p.sure = false;
     p.leftSure = 0.0f;
     p.rightSure = 0.0f;
@@ -219,7 +237,8 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
         leftSure = low + 2.0f * margin;
         rightSure = high - 2.0f * margin;
     }
-    cornerSure(b, box, axis, margin, leftSure, rightSure);
+    if (corners)
+        cornerSure(b, box, axis, magnitude, leftSure, rightSure);
     if (leftSure != infinity) {
         p.sure = true;
         p.leftSure = leftSure;
@@ -357,7 +376,8 @@ class CandidateBoxes {
         return scan(b.corners, side, first, end, run);
     }
 
-    // Tests every candidate of [first, end), a chunk at a time, and hands on the runs of one answer.
+    // Tests every candidate of [first, end), a chunk at a time, and hands on the runs of one answer,
+    // found from the chunk's answers as bits.
     template <class Run>
     bool scan(const Vector3* corners, int side, int first, int end, Run& run) const {
         constexpr int chunk = 64;
@@ -365,13 +385,16 @@ class CandidateBoxes {
         while (first < end) {
             const int n = std::min(end - first, chunk);
             m_scans[side](corners, m_positions + first, n, m_centre, m_half, m_lo, m_hi, answers);
-            int begin = 0;
-            for (int i = 1; i <= n; ++i) {
-                if (i == n || answers[i] != answers[begin]) {
-                    if (!run(first + begin, first + i, answers[begin] != 0))
-                        return false;
-                    begin = i;
-                }
+            std::uint64_t trues = 0;
+            for (int i = 0; i < n; ++i)
+                trues |= static_cast<std::uint64_t>(answers[i] != 0) << i;
+            for (int begin = 0; begin < n;) {
+                const bool answer = ((trues >> begin) & 1u) != 0;
+                const std::uint64_t others = (answer ? ~trues : trues) >> begin;
+                const int length = others == 0 ? n - begin : std::min(std::countr_zero(others), n - begin);
+                if (!run(first + begin, first + begin + length, answer))
+                    return false;
+                begin += length;
             }
             first += n;
         }
@@ -556,7 +579,7 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
                 --changes[end];
             }
         };
-        findSureRange(p, box, axis, boxMagnitude, depth > 0);
+        findSureRange(p, box, axis, boxMagnitude, depth > 0, cornerRanges);
         findWindows(positions, candidateCount, p);
         const bool bounded = boxMagnitude <= maxMagnitude && p.data->magnitude <= maxMagnitude;
         int missed = candidateCount;

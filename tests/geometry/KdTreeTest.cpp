@@ -357,10 +357,11 @@ TEST(KdTree, SoupTreesAreTheRecordedOnes) {
     }
 }
 
-// Seeded meshes of every shape, each built twice: answers found by bounds over runs of candidates,
-// in a pool of 8-entry blocks that grows all the while, and every window tested at every candidate.
-// The trees must be the very same: the bounds hold the float test's own rounding, so no case needs a
-// brute-force fallback. Slivers (a pole fan), degenerate triangles (repeated corners and corners on a
+// Seeded meshes of every shape, each built twice: answers found by bounds over runs of candidates and
+// sure ranges from the corners too, in a pool of 8-entry blocks that grows all the while, and every
+// window tested at every candidate, the windows narrowed by the points inside the node alone. The trees
+// must be the very same: the corners' margins keep above the float test's rounding and the bounds hold
+// it, so no case needs a brute-force fallback. Slivers (a pole fan), degenerate triangles (repeated corners and corners on a
 // line), axis-aligned ones on a grid (corners on the split planes, faces in the cells' faces, where
 // rounding flips the test back and forth) and random ones, inside bounds of the scene's size and off
 // the origin.
@@ -400,6 +401,7 @@ TEST(KdTree, BoundedRunsGiveTheTreesOfTestingEveryCandidate) {
         KdTree fast(blocks), plain(whole);
         fast.longWindows = 16; // runs of candidates resolved by halving in soups this small too
         plain.longWindows = std::numeric_limits<std::int32_t>::max();
+        plain.cornerRanges = false;
         fast.build(scene);
         plain.build(scene);
         EXPECT_EQ(treeDigest(plain, scene), treeDigest(fast, scene)) << "shape " << shape;
