@@ -92,7 +92,7 @@ class KdTree final : public AccelerationStructure {
     // have spared are tested: the build against which the suite checks the corners' ranges.
     bool cornerRanges = true;
     // A node of this many primitives or more shares their counting among the processor's threads.
-    static constexpr int parallelPrimitives = 4096;
+    static constexpr int parallelPrimitives = 1024;
     // A build of more primitives frees its scratch afterwards; smaller ones, the per-frame top-level
     // tree's among them, keep it, so that a rebuild allocates nothing.
     static constexpr int keptScratchLimit = 16384;

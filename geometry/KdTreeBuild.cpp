@@ -231,14 +231,17 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
     const float margin = magnitude * marginShare;
     float leftSure = infinity;
     float rightSure = -infinity;
-    float low = 0.0f;
-    float high = 0.0f;
-    if (pointSpan(b, box, axis, magnitude, margin, inChild, low, high)) {
-        leftSure = low + 2.0f * margin;
-        rightSure = high - 2.0f * margin;
-    }
     if (corners)
         cornerSure(b, box, axis, magnitude, leftSure, rightSure);
+    // The points' range begins and ends no nearer the extent's ends than twice the margin: where the
+    // corners reach that far, it would change nothing.
+    float low = 0.0f;
+    float high = 0.0f;
+    if (!(leftSure <= b.extentMin[axis] + 2.0f * margin && rightSure >= b.extentMax[axis] - 2.0f * margin) &&
+        pointSpan(b, box, axis, magnitude, margin, inChild, low, high)) {
+        leftSure = std::min(leftSure, low + 2.0f * margin);
+        rightSure = std::max(rightSure, high - 2.0f * margin);
+    }
     if (leftSure != infinity) {
         p.sure = true;
         p.leftSure = leftSure;
@@ -246,22 +249,29 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
     }
 }
 
+// Lanes of the widest vector the scans run in. A scan covers whole groups of them, reading past the
+// candidates it needs into the padding of the candidate store, so that the shortest window takes the
+// vector path too.
+constexpr int scanLanes = 8;
+
 // answers[i]: whether the triangle overlaps the candidate box at positions[i], left [lo, x] (Side 0) or
 // right [x, hi] (Side 1) on axis Axis and the node's centre and half size on the others, for i in
-// [0, count). The box is built as CandidateBoxes::test builds it, and every lane computes exactly what
-// that scalar test would, so the tree is the same on every processor.
+// [0, count) rounded up to whole groups of lanes. Every lane computes exactly what the scalar test would,
+// so the tree is the same on every processor.
 template <int Axis, int Side>
 [[gnu::always_inline]] inline void scanRun(const Vector3* corners, const float* positions, int count,
                                            const Vector3& centre, const Vector3& half, float lo, float hi,
                                            std::int32_t* answers) {
     const Vector3 a = corners[0], b = corners[1], c = corners[2];
-    for (int i = 0; i < count; ++i) {
-        const float x = positions[i];
-        Vector3 h = half;
-        Vector3 m = centre;
-        h[Axis] = (Side == 0 ? x - lo : hi - x) * 0.5f;
-        m[Axis] = (Side == 0 ? lo : x) + h[Axis];
-        answers[i] = triangleOverlapsBox(a, b, c, m, h);
+    for (int group = 0; group < count; group += scanLanes) {
+        for (int lane = 0; lane < scanLanes; ++lane) {
+            const float x = positions[group + lane];
+            Vector3 h = half;
+            Vector3 m = centre;
+            h[Axis] = (Side == 0 ? x - lo : hi - x) * 0.5f;
+            m[Axis] = (Side == 0 ? lo : x) + h[Axis];
+            answers[group + lane] = triangleOverlapsBox(a, b, c, m, h);
+        }
     }
 }
 
@@ -463,7 +473,7 @@ void KdTree::BuildScratch::reserve(std::size_t primitives) {
         return;
     splitPrimitives.resize(primitives);
     nodeIndices.resize(std::max(nodeIndices.size(), 3 * primitives)); // the root's list and its children's
-    candidates.resize(3 * primitives);
+    candidates.resize(3 * primitives + scanLanes);
 }
 
 void KdTree::build(SceneGeometry& scene) {
