@@ -9,6 +9,8 @@
 #include "scene/Scene.h"
 #include "scene/StageLoader.h"
 
+#include <malloc.h>
+
 namespace Raytracer {
 
 namespace {
@@ -50,6 +52,11 @@ void loadScene(Scene& scene, KdPool& pool, const std::string& directory) {
     scene.accelerator = tree;
     pool.setMark();
     tree->build(scene);
+#if defined(__GLIBC__)
+    // A large model's parse and build scratch were freed in pieces the allocator keeps for reuse;
+    // the frames never need that much again.
+    malloc_trim(0);
+#endif
 }
 
 } // namespace Raytracer

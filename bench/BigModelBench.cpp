@@ -1,11 +1,14 @@
 // The stage with one more renderable object, a bumpy sphere of 10^4, 10^5 or 10^6 triangles whose pole
 // fans are slivers, as lumenbox-scenegen --bumpy-sphere writes it: the whole load (parse, meshes and
-// every kd-tree), the memory the loaded scene holds per added triangle, and nearest hits of a 64 x 64
-// fan of rays from the default camera's place, one thread.
+// every kd-tree), the memory the loaded scene holds per added triangle, nearest hits of a 64 x 64 fan
+// of rays from the default camera's place, one thread, and the viewer's default frame.
 #include "animation/SceneLoader.h"
+#include "app/AppState.h"
+#include "app/Startup.h"
 #include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "geometry/TraversalScratch.h"
+#include "render/Renderer.h"
 #include "scene/Scene.h"
 #include "tools/scenegen/SceneWriter.h"
 
@@ -88,7 +91,19 @@ void BigModelNearestHits(benchmark::State& state) {
     state.counters["hitRate"] = static_cast<double>(hits) / (static_cast<double>(state.iterations()) * 64 * 64);
 }
 
+// The viewer's default frame, its settings and size, of the stage with the sphere (0: the stage alone),
+// frame after frame from the first as the animation runs, in wall time over all its workers.
+void BigModelFrame(benchmark::State& state) {
+    AppState app;
+    app.sceneDirectory = stageCopy(static_cast<int>(state.range(0)));
+    initialiseRenderer(app);
+    for (auto _ : state)
+        app.renderer->renderFrame();
+    releaseRenderer(app);
+}
+
 } // namespace
 
+BENCHMARK(BigModelFrame)->Arg(0)->Arg(10000)->Arg(100000)->Arg(1000000)->Iterations(8)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BigModelLoad)->Arg(10000)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BigModelNearestHits)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
