@@ -91,8 +91,9 @@ class KdTree final : public AccelerationStructure {
     // Off, sure ranges come from the points inside the node alone, and the candidates the corners would
     // have spared are tested: the build against which the suite checks the corners' ranges.
     bool cornerRanges = true;
-    // A node of this many primitives or more shares their counting among the processor's threads.
-    static constexpr int parallelPrimitives = 1024;
+    // A node of this many primitives or more shares their counting among the processor's threads, and
+    // children both this large are built side by side; the trees are the same for any value.
+    std::int32_t parallelPrimitives = 1024;
     // A build of more primitives frees its scratch afterwards; smaller ones, the per-frame top-level
     // tree's among them, keep it, so that a rebuild allocates nothing.
     static constexpr int keptScratchLimit = 16384;

@@ -358,13 +358,13 @@ TEST(KdTree, SoupTreesAreTheRecordedOnes) {
 }
 
 // Seeded meshes of every shape, each built twice: answers found by bounds over runs of candidates and
-// sure ranges from the corners too, in a pool of 8-entry blocks that grows all the while, and every
-// window tested at every candidate, the windows narrowed by the points inside the node alone. The trees
-// must be the very same: the corners' margins keep above the float test's rounding and the bounds hold
-// it, so no case needs a brute-force fallback. Slivers (a pole fan), degenerate triangles (repeated corners and corners on a
-// line), axis-aligned ones on a grid (corners on the split planes, faces in the cells' faces, where
-// rounding flips the test back and forth) and random ones, inside bounds of the scene's size and off
-// the origin.
+// sure ranges from the corners too, on several threads, in a pool of 8-entry blocks that grows all the
+// while; and every window tested at every candidate, the windows narrowed by the points inside the
+// node alone, on one thread. The trees must be the very same: the corners' margins keep above the float
+// test's rounding and the bounds hold it, so no case needs a brute-force fallback. Slivers (a pole
+// fan), degenerate triangles (repeated corners and corners on a line), axis-aligned ones on a grid
+// (corners on the split planes, faces in the cells' faces, where rounding flips the test back and
+// forth) and random ones, inside bounds of the scene's size and off the origin.
 TEST(KdTree, BoundedRunsGiveTheTreesOfTestingEveryCandidate) {
     std::mt19937 random(7);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
@@ -400,7 +400,9 @@ TEST(KdTree, BoundedRunsGiveTheTreesOfTestingEveryCandidate) {
         KdPool blocks(8), whole;
         KdTree fast(blocks), plain(whole);
         fast.longWindows = 16; // runs of candidates resolved by halving in soups this small too
+        fast.parallelPrimitives = 64; // and nodes and subtrees shared among threads
         plain.longWindows = std::numeric_limits<std::int32_t>::max();
+        plain.parallelPrimitives = std::numeric_limits<std::int32_t>::max();
         plain.cornerRanges = false;
         fast.build(scene);
         plain.build(scene);
