@@ -43,6 +43,7 @@ struct SplitPrimitive {
     float leftSure;
     float rightSure;
     std::int32_t at[4]; // the candidate indices where its left and right windows open and close
+    std::int32_t queued; // where its tests begin in the queue; -1 when it is resolved alone
 };
 
 // Kd-tree built by the surface area heuristic over split planes at triangle corner coordinates,
@@ -123,11 +124,28 @@ class KdTree final : public AccelerationStructure {
     // candidate positions, the changes of the left and right counts at each candidate index of each
     // thread sharing the node, and the index lists of the nodes on the path being split: each node's
     // children are appended above its own, and only leaves get pool lists.
+    // Overlap tests queued to run together, of candidate boxes on one side of one node: each test's
+    // triangle corners coordinate by coordinate (index 3 * corner + axis) and candidate position, and
+    // the answers.
+    struct TestQueue {
+        using Batch = void (*)(const float* const*, const float*, int, const Vector3&, const Vector3&, float,
+                               float, std::int32_t*);
+        static constexpr int length = 2048; // tests, besides the padding to whole vectors
+        std::array<std::vector<float>, 9> corners;
+        std::vector<float> positions;
+        std::vector<std::int32_t> answers;
+        int size = 0;
+        void reserve();
+        void push(const BuildPrimitive& primitive, const float* candidates, int first, int end);
+        void run(Batch batch, const Vector3& centre, const Vector3& half, float lo, float hi);
+    };
+
     struct BuildScratch {
         std::vector<SplitPrimitive> splitPrimitives;
         std::vector<std::int32_t> nodeIndices;
         std::vector<float> candidates;
         std::vector<std::vector<std::int32_t>> changes; // left, right, for each thread
+        std::vector<TestQueue> queues;                   // for each thread
         void reserve(std::size_t primitives);
     };
 

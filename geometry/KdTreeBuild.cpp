@@ -342,6 +342,55 @@ void findWindows(const float* positions, int count, SplitPrimitive& p) {
     }
 }
 
+// answers[i]: whether triangle i of the queue (corners[3 * corner + axis][i]) overlaps the candidate box
+// at positions[i], left (Side 0) or right (Side 1) of it on axis Axis, built as scanRun builds it, for
+// i in [0, count) rounded up to whole groups of lanes: the tests of many primitives run densely.
+template <int Axis, int Side>
+[[gnu::always_inline]] inline void batchRun(const float* const* corners, const float* positions, int count,
+                                            const Vector3& centre, const Vector3& half, float lo, float hi,
+                                            std::int32_t* answers) {
+    for (int group = 0; group < count; group += scanLanes) {
+        for (int lane = 0; lane < scanLanes; ++lane) {
+            const int i = group + lane;
+            const float x = positions[i];
+            Vector3 h = half;
+            Vector3 m = centre;
+            h[Axis] = (Side == 0 ? x - lo : hi - x) * 0.5f;
+            m[Axis] = (Side == 0 ? lo : x) + h[Axis];
+            answers[i] = triangleOverlapsBox({corners[0][i], corners[1][i], corners[2][i]},
+                                             {corners[3][i], corners[4][i], corners[5][i]},
+                                             {corners[6][i], corners[7][i], corners[8][i]}, m, h);
+        }
+    }
+}
+
+using Batch = void (*)(const float* const*, const float*, int, const Vector3&, const Vector3&, float, float,
+                       std::int32_t*);
+
+template <int Axis, int Side>
+[[gnu::target("avx2")]] void batchAvx2(const float* const* corners, const float* positions, int count,
+                                       const Vector3& centre, const Vector3& half, float lo, float hi,
+                                       std::int32_t* answers) {
+    batchRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
+}
+
+template <int Axis, int Side>
+void batchBaseline(const float* const* corners, const float* positions, int count, const Vector3& centre,
+                   const Vector3& half, float lo, float hi, std::int32_t* answers) {
+    batchRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
+}
+
+Batch batchFor(int axis, int side) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static constexpr Batch avx2Batches[3][2] = {{batchAvx2<0, 0>, batchAvx2<0, 1>},
+                                                {batchAvx2<1, 0>, batchAvx2<1, 1>},
+                                                {batchAvx2<2, 0>, batchAvx2<2, 1>}};
+    static constexpr Batch baselineBatches[3][2] = {{batchBaseline<0, 0>, batchBaseline<0, 1>},
+                                                    {batchBaseline<1, 0>, batchBaseline<1, 1>},
+                                                    {batchBaseline<2, 0>, batchBaseline<2, 1>}};
+    return avx2 ? avx2Batches[axis][side] : baselineBatches[axis][side];
+}
+
 // The candidate boxes of a node being split, left [lo, x_j] or right [x_j, hi] on the split axis and the
 // node's bounds on the others, and a primitive's answers over runs of candidates.
 class CandidateBoxes {
@@ -503,6 +552,33 @@ void KdTree::build(SceneGeometry& scene) {
     }
 }
 
+void KdTree::TestQueue::reserve() {
+    if (!positions.empty())
+        return;
+    for (std::vector<float>& coordinates : corners)
+        coordinates.resize(length + scanLanes);
+    positions.resize(length + scanLanes);
+    answers.resize(length + scanLanes);
+}
+
+void KdTree::TestQueue::push(const BuildPrimitive& primitive, const float* candidates, int first, int end) {
+    for (int j = first; j < end; ++j) {
+        const auto at = static_cast<std::size_t>(size++);
+        for (int corner = 0; corner < 3; ++corner) {
+            for (int axis = 0; axis < 3; ++axis)
+                corners[static_cast<std::size_t>(3 * corner + axis)][at] = primitive.corners[corner][axis];
+        }
+        positions[at] = candidates[j];
+    }
+}
+
+void KdTree::TestQueue::run(Batch batch, const Vector3& centre, const Vector3& half, float lo, float hi) {
+    const float* coordinates[9];
+    for (std::size_t i = 0; i < 9; ++i)
+        coordinates[i] = corners[i].data();
+    batch(coordinates, positions.data(), size, centre, half, lo, hi, answers.data());
+}
+
 int KdTree::claimThreads(int wanted) {
     int spare = m_spareThreads.load();
     int claimed = 0;
@@ -582,15 +658,21 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
     // whatever the share.
     enum : std::int32_t { leftOpens, leftCloses, rightOpens, rightCloses };
     const CandidateBoxes boxes(positions, box, axis, longWindows);
-    const auto findCounts = [&](SplitPrimitive& p, std::int32_t* leftChanges, std::int32_t* rightChanges) {
-        const auto change = [](std::int32_t* changes, int begin, int end) {
-            if (begin < end) {
-                ++changes[begin];
-                --changes[end];
-            }
-        };
-        findSureRange(p, box, axis, boxMagnitude, depth > 0, cornerRanges);
-        findWindows(positions, candidateCount, p);
+    const auto change = [](std::int32_t* changes, int begin, int end) {
+        if (begin < end) {
+            ++changes[begin];
+            --changes[end];
+        }
+    };
+    // The right windows tested, or the part below them counted, and the left window's certain part:
+    // leaves in at[leftCloses] where the left tests end, the candidate after the first missed right box.
+    const auto countRight = [&](SplitPrimitive& p, int missed, std::int32_t* leftChanges, std::int32_t* rightChanges) {
+        change(rightChanges, 0, hi >= p.extentMin ? std::min(missed, p.at[rightCloses]) : p.at[rightOpens]);
+        p.at[leftCloses] = std::min(p.at[leftCloses], missed + 1);
+        change(leftChanges, p.at[leftCloses], candidateCount);
+    };
+    // A primitive with a long window has its answers found on its own, its long runs bounded first.
+    const auto resolveAlone = [&](SplitPrimitive& p, std::int32_t* leftChanges, std::int32_t* rightChanges) {
         const bool bounded = boxMagnitude <= maxMagnitude && p.data->magnitude <= maxMagnitude;
         int missed = candidateCount;
         if (hi >= p.extentMin) {
@@ -599,25 +681,32 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
                 return answer;
             };
             boxes.resolve(*p.data, bounded, 1, p.at[rightOpens], p.at[rightCloses], right);
-            change(rightChanges, 0, std::min(missed, p.at[rightCloses]));
-        } else {
-            change(rightChanges, 0, p.at[rightOpens]);
         }
-        const int leftFrom = std::min(p.at[leftCloses], missed + 1);
-        change(leftChanges, leftFrom, candidateCount);
+        countRight(p, missed, leftChanges, rightChanges);
         if (lo <= p.extentMax) {
             const auto left = [&](int begin, int end, bool answer) {
                 if (answer)
                     change(leftChanges, begin, end);
                 return true;
             };
-            boxes.resolve(*p.data, bounded, 0, p.at[leftOpens], leftFrom, left);
+            boxes.resolve(*p.data, bounded, 0, p.at[leftOpens], p.at[leftCloses], left);
         }
     };
+    const Batch batches[2] = {batchFor(axis, 0), batchFor(axis, 1)};
+    const Vector3 nodeHalf = box.size * 0.5f;
+    const Vector3 nodeCentre = box.min + nodeHalf;
     const int threads = 1 + (count >= parallelPrimitives ? claimThreads(buildThreads() - 1) : 0);
     const auto changeCount = static_cast<std::size_t>(candidateCount) + 1;
     if (changes.size() < 2 * static_cast<std::size_t>(threads))
         changes.resize(2 * static_cast<std::size_t>(threads));
+    if (scratch.queues.size() < static_cast<std::size_t>(threads))
+        scratch.queues.resize(static_cast<std::size_t>(threads));
+    // Every other primitive's windows are tested in blocks, the right windows first: a primitive's left
+    // window ends after its first missed right box. A window of a few candidates joins the block's queue,
+    // so that the tests of many primitives run densely; a longer one is scanned at once, its triangle
+    // against a vector of boxes.
+    enum : std::int32_t { alone = -1, scanned = -2 };
+    constexpr int shortWindow = 4;
     const auto share = [&](int thread) {
         std::vector<std::int32_t>& left = changes[2 * static_cast<std::size_t>(thread)];
         std::vector<std::int32_t>& right = changes[2 * static_cast<std::size_t>(thread) + 1];
@@ -626,10 +715,105 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
                 side->resize(changeCount);
             std::fill_n(side->begin(), changeCount, 0);
         }
+        TestQueue& queue = scratch.queues[static_cast<std::size_t>(thread)];
+        queue.reserve();
         const int begin = static_cast<int>(static_cast<std::int64_t>(count) * thread / threads);
         const int end = static_cast<int>(static_cast<std::int64_t>(count) * (thread + 1) / threads);
-        for (int k = begin; k < end; ++k)
-            findCounts(splitPrimitives[static_cast<std::size_t>(k)], left.data(), right.data());
+        const auto rightWindow = [&](const SplitPrimitive& p) {
+            return hi >= p.extentMin ? p.at[rightCloses] - p.at[rightOpens] : 0;
+        };
+        const auto leftWindow = [&](const SplitPrimitive& p) {
+            return lo <= p.extentMax ? p.at[leftCloses] - p.at[leftOpens] : 0;
+        };
+        for (int k = begin; k < end; ++k) {
+            SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+            findSureRange(p, box, axis, boxMagnitude, depth > 0, cornerRanges);
+            findWindows(positions, candidateCount, p);
+            p.queued = scanned;
+            if (std::max(rightWindow(p), leftWindow(p)) > longWindows) {
+                p.queued = alone;
+                resolveAlone(p, left.data(), right.data());
+            }
+        }
+        for (int first = begin; first < end;) {
+            int last = first;
+            int rightTests = 0;
+            int leftTests = 0;
+            for (; last < end; ++last) {
+                const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(last)];
+                if (p.queued == alone)
+                    continue;
+                const int rightQueued = rightWindow(p) <= shortWindow ? rightWindow(p) : 0;
+                // A left window may shrink to a few candidates once the right ones are known.
+                const int leftQueued = std::clamp(leftWindow(p), 0, shortWindow);
+                if (rightTests + rightQueued > TestQueue::length || leftTests + leftQueued > TestQueue::length)
+                    break;
+                rightTests += rightQueued;
+                leftTests += leftQueued;
+            }
+            queue.size = 0;
+            for (int k = first; k < last; ++k) {
+                SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+                if (p.queued == alone)
+                    continue;
+                if (rightWindow(p) <= shortWindow) {
+                    p.queued = queue.size;
+                    queue.push(*p.data, positions, p.at[rightOpens], p.at[rightOpens] + rightWindow(p));
+                    continue;
+                }
+                p.queued = scanned;
+                int missed = candidateCount;
+                const auto take = [&](int begin, int, bool answer) {
+                    missed = answer ? missed : begin;
+                    return answer;
+                };
+                boxes.resolve(*p.data, false, 1, p.at[rightOpens], p.at[rightCloses], take);
+                countRight(p, missed, left.data(), right.data());
+            }
+            queue.run(batches[1], nodeCentre, nodeHalf, lo, hi);
+            for (int k = first; k < last; ++k) {
+                SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+                if (p.queued < 0)
+                    continue;
+                int missed = candidateCount;
+                for (int t = 0; t < rightWindow(p); ++t) {
+                    if (queue.answers[static_cast<std::size_t>(p.queued + t)] == 0) {
+                        missed = p.at[rightOpens] + t;
+                        break;
+                    }
+                }
+                countRight(p, missed, left.data(), right.data());
+            }
+            queue.size = 0;
+            for (int k = first; k < last; ++k) {
+                SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+                if (p.queued == alone)
+                    continue;
+                if (leftWindow(p) <= shortWindow) {
+                    p.queued = queue.size;
+                    queue.push(*p.data, positions, p.at[leftOpens], p.at[leftOpens] + std::max(leftWindow(p), 0));
+                    continue;
+                }
+                p.queued = scanned;
+                const auto take = [&](int begin, int end, bool answer) {
+                    if (answer)
+                        change(left.data(), begin, end);
+                    return true;
+                };
+                boxes.resolve(*p.data, false, 0, p.at[leftOpens], p.at[leftCloses], take);
+            }
+            queue.run(batches[0], nodeCentre, nodeHalf, lo, hi);
+            for (int k = first; k < last; ++k) {
+                const SplitPrimitive& p = splitPrimitives[static_cast<std::size_t>(k)];
+                if (p.queued < 0)
+                    continue;
+                for (int t = 0; t < leftWindow(p); ++t) {
+                    if (queue.answers[static_cast<std::size_t>(p.queued + t)] != 0)
+                        change(left.data(), p.at[leftOpens] + t, p.at[leftOpens] + t + 1);
+                }
+            }
+            first = last;
+        }
     };
     {
         std::vector<std::jthread> helpers;
@@ -715,8 +899,6 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
     // face: the child's centre and half size round otherwise than the node's, and a face-aligned triangle
     // (a proxy box's side in the node's face or the plane) would be lost from both children. Below the
     // root a primitive is in the node; the root's are tested.
-    const Vector3 nodeHalf = box.size * 0.5f;
-    const Vector3 nodeCentre = box.min + nodeHalf;
     int leftCount = 0;
     int rightCount = 0;
     for (int k = count; k-- > 0;) {
