@@ -51,7 +51,11 @@ void loadScene(Scene& scene, KdPool& pool, const std::string& directory) {
     KdTree* tree = scene.create<KdTree>(pool);
     scene.accelerator = tree;
     pool.setMark();
-    tree->build(scene);
+    try {
+        tree->build(scene);
+    } catch (const KdPoolExhausted& error) {
+        throw FatalError(directory + "scene.obj: the top level: " + std::string(error.what()));
+    }
 #if defined(__GLIBC__)
     // A large model's parse and build scratch were freed in pieces the allocator keeps for reuse;
     // the frames never need that much again.

@@ -3,6 +3,7 @@
 #include "animation/AnimationClock.h"
 #include "animation/MsModel.h"
 #include "animation/Skeleton.h"
+#include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "math/FatalError.h"
 #include "math/ModelMath.h"
@@ -144,7 +145,11 @@ class Builder {
         local.boundsSize = Vector3(jointBoxSize, jointBoxSize, jointBoxSize);
         KdTree* tree = m_skeleton.scene->create<KdTree>(m_pool);
         local.accelerator = tree;
-        tree->build(local);
+        try {
+            tree->build(local);
+        } catch (const KdPoolExhausted& error) {
+            throw FatalError(m_fileName + ": joint " + joint.name + ": " + error.what());
+        }
         for (Joint* child : joint.children) {
             bindSkeleton(*child, proxy.position, proxy.rotation);
         }

@@ -1,25 +1,23 @@
 #include "geometry/KdPool.h"
 
-#include "math/FatalError.h"
-
 #include <algorithm>
 #include <bit>
 #include <string>
 
 namespace Raytracer {
 
-KdPool::KdPool(int capacity)
+KdPool::KdPool(int capacity, std::int64_t limit)
     : m_shift(std::countr_zero(std::bit_ceil(static_cast<unsigned>(capacity > firstNode + 2 ? capacity : firstNode + 2)))),
-      m_mask((1u << m_shift) - 1u) {
+      m_mask((1u << m_shift) - 1u), m_limit(std::min(limit, referenceLimit)) {
     // The unused heads keep references 0 meaning "none".
     reach(m_nodes, firstNode - 1);
     reach(m_elements, firstElement - 1);
 }
 
 template <class T> T* KdPool::reach(std::vector<std::vector<T>>& blocks, std::int64_t i) {
-    if (i >= referenceLimit)
-        throw FatalError("The kd-tree pool has run out of references (" + std::to_string(referenceLimit) +
-                         "): the scene is too large");
+    if (i >= m_limit)
+        throw KdPoolExhausted("the kd-trees need more than the pool's " + std::to_string(m_limit) +
+                              " references: the scene is too large");
     const auto b = static_cast<std::size_t>(i >> m_shift);
     const auto at = static_cast<std::size_t>(i & m_mask);
     while (blocks.size() <= b) {

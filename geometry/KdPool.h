@@ -1,12 +1,20 @@
 #pragma once
 
 #include "geometry/KdNode.h"
+#include "math/FatalError.h"
 
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
 namespace Raytracer {
+
+// Thrown when a tree would take more nodes or list elements than the pool's references reach; the
+// loaders name the file whose tree it was.
+class KdPoolExhausted : public FatalError {
+  public:
+    using FatalError::FatalError;
+};
 
 // The nodes and leaf-list elements of every kd-tree of a renderer. Nodes are handed out in pairs,
 // list elements from a free list and then from the never-used rest of the storage. The storage is
@@ -19,16 +27,17 @@ class KdPool {
     static constexpr int defaultCapacity = 1 << 20;
     static constexpr std::int64_t referenceLimit = std::int64_t{1} << 29;
 
-    // capacity: nodes, and list elements, a block holds, rounded up to a power of two.
-    explicit KdPool(int capacity = defaultCapacity);
+    // capacity: nodes, and list elements, a block holds, rounded up to a power of two; limit: the
+    // references it may hand out, below referenceLimit only to test running out.
+    explicit KdPool(int capacity = defaultCapacity, std::int64_t limit = referenceLimit);
     KdPool(const KdPool&) = delete;
     KdPool& operator=(const KdPool&) = delete;
 
-    // Pops a list element; throws FatalError when the references would run out.
+    // Pops a list element; throws KdPoolExhausted when the references would run out.
     KdListElement* takeElement();
     // Puts a whole list back at the front of the free list.
     void giveBack(KdListElement* first);
-    // Two adjacent fresh leaves; throws FatalError when the references would run out.
+    // Two adjacent fresh leaves; throws KdPoolExhausted when the references would run out.
     KdNode* takePair();
 
     // Called just before the top-level tree is first built: records how many elements the
@@ -89,6 +98,7 @@ class KdPool {
     std::vector<std::vector<KdListElement>> m_elements;
     int m_shift;
     std::uint32_t m_mask;
+    std::int64_t m_limit;
     int m_elementsUsed = firstElement;       // how far elements have ever been handed out
     KdListElement* m_freeElements = nullptr; // given back, taken before the never-used rest
     int m_nextElement = firstElement;        // next never-used element, or since setBase() the next of the run

@@ -1,5 +1,6 @@
 #include "scene/StageLoader.h"
 
+#include "geometry/KdPool.h"
 #include "geometry/KdTree.h"
 #include "math/FatalError.h"
 #include "scene/MeshBuilder.h"
@@ -122,7 +123,11 @@ class Loader {
         setFixedBox(*local);
         KdTree* tree = m_scene.create<KdTree>(m_pool);
         local->accelerator = tree;
-        tree->build(*local);
+        try {
+            tree->build(*local);
+        } catch (const KdPoolExhausted& error) {
+            throw FatalError(m_path + ", object " + displayName(*companion) + ": " + error.what());
+        }
     }
 
     void addLight(Light* light, const std::string& source) {

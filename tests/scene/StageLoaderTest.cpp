@@ -1,6 +1,7 @@
 #include "scene/StageLoader.h"
 
 #include "geometry/KdPool.h"
+#include "math/FatalError.h"
 #include "scene/Scene.h"
 #include "shading/AreaLight.h"
 #include "shading/SphereLight.h"
@@ -42,6 +43,23 @@ TEST(StageLoader, LightsTakeTheirPlacesFromTheirPositions) {
     // A renderable's box: the name without its leading run of O, B, J, 3 and D, cut at the next one.
     EXPECT_EQ("glassBBox", companionName("OBglassOBJ3D"));
     EXPECT_EQ("RBBox", companionName("ROBOT_OBJ3D"));
+}
+
+// A pool that runs out while an object's tree is built refuses the scene in one line naming the file
+// and the object; the scene is not half loaded into a renderer.
+TEST(StageLoader, APoolThatRunsOutNamesTheObject) {
+    KdPool pool(64, 512);
+    Scene scene;
+    try {
+        loadStage(scene, pool, "meshes/");
+        FAIL() << "the stage loaded with 512 pool references";
+    } catch (const FatalError& error) {
+        const std::string line = error.what();
+        EXPECT_EQ(0u, line.rfind("meshes/scene.obj, object ", 0)) << line;
+        EXPECT_NE(std::string::npos, line.find(": the kd-trees need more than the pool's 512 references: "
+                                               "the scene is too large")) << line;
+        EXPECT_EQ(std::string::npos, line.find('\n')) << line;
+    }
 }
 
 } // namespace
