@@ -144,6 +144,7 @@ class KdTree final : public AccelerationStructure {
         std::vector<SplitPrimitive> splitPrimitives;
         std::vector<std::int32_t> nodeIndices;
         std::vector<float> candidates;
+        std::vector<std::uint32_t> sortKeys; // the candidates' and a copy while they are sorted
         std::vector<std::vector<std::int32_t>> changes; // left, right, for each thread
         std::vector<TestQueue> queues;                   // for each thread
         void reserve(std::size_t primitives);
@@ -166,7 +167,15 @@ class KdTree final : public AccelerationStructure {
     void collectProxyBoxes();
     void clusterOthers();
     std::int32_t groupOf(const Primitive* primitive);
-    void flattenNode(const KdNode& node, std::size_t slot);
+    // What flattening a subtree writes to: its nodes, packets and lanes, and its leaves' scratch.
+    struct FlatPart {
+        std::vector<KdFlatNode>& nodes;
+        std::vector<TrianglePacket>& packets;
+        std::vector<PacketLanes>& lanes;
+        std::vector<LeafLane>& leafLanes;
+        std::vector<std::int32_t>& leafGroups;
+    };
+    void flattenNode(const KdNode& node, std::size_t slot, FlatPart& part);
 
     std::vector<const InstancePlacement*> m_groupOwners; // the proxy of each group (none for group 0)
     std::vector<std::pair<const Primitive*, std::int32_t>> m_clusters; // other triangles' groups, by primitive

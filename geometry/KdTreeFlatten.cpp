@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace Raytracer {
 
@@ -26,7 +29,51 @@ void KdTree::flatten() {
     packets.clear();
     packetLanes.clear();
     collectProxyBoxes();
-    flattenNode(*root, 0);
+    FlatPart whole{flatNodes, packets, packetLanes, m_leafLanes, m_leafGroups};
+    // A large tree is flattened on two threads: the root's right subtree into arrays of its own,
+    // appended to the left one's after. The arrays are those one walk gives, where a right subtree's
+    // nodes and packets follow all of the left one's. Every proxy has its group by now, so looking
+    // groups up changes nothing while both run.
+    if (root->isLeaf() || m_scene->primitiveCount() < parallelPrimitives) {
+        flattenNode(*root, 0, whole);
+        return;
+    }
+    flatNodes.resize(3);
+    flatNodes[0].link = (1u << KdNode::referenceShift) | static_cast<std::uint32_t>(root->axis());
+    flatNodes[0].split = root->split;
+    const KdNode* const children = m_pool.node(root->reference());
+    std::vector<KdFlatNode> nodes(1);
+    std::vector<TrianglePacket> rightPackets;
+    std::vector<PacketLanes> rightLanes;
+    std::vector<LeafLane> leafLanes;
+    std::vector<std::int32_t> leafGroups;
+    FlatPart right{nodes, rightPackets, rightLanes, leafLanes, leafGroups};
+    std::exception_ptr failure;
+    {
+        const std::jthread helper([&] {
+            try {
+                flattenNode(children[1], 0, right);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        flattenNode(children[0], 1, whole);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    // The right part's node k > 0 lands at nodeBase + k, its node 0 in the root's right slot.
+    const std::uint32_t nodeBase = static_cast<std::uint32_t>(flatNodes.size()) - 1;
+    const auto packetBase = static_cast<std::uint32_t>(packets.size());
+    const auto moved = [&](KdFlatNode node) {
+        node.link += (node.isLeaf() ? packetBase : nodeBase) << KdNode::referenceShift;
+        return node;
+    };
+    flatNodes[2] = moved(nodes[0]);
+    flatNodes.reserve(flatNodes.size() + nodes.size() - 1);
+    for (std::size_t k = 1; k < nodes.size(); ++k)
+        flatNodes.push_back(moved(nodes[k]));
+    packets.insert(packets.end(), rightPackets.begin(), rightPackets.end());
+    packetLanes.insert(packetLanes.end(), rightLanes.begin(), rightLanes.end());
 }
 
 // A proxy's triangles all share its owner; each owner gets a group and the box of its corners. In the
@@ -155,51 +202,51 @@ std::int32_t KdTree::groupOf(const Primitive* p) {
 // together, so that a ray passing wide of a proxy skips whole packets, and within each of those the
 // triangles of one dominant axis together, so that a packet's tests share the ray's projection. Every
 // lane keeps its place in the list, the order in which hits are taken.
-void KdTree::flattenNode(const KdNode& node, std::size_t slot) {
+void KdTree::flattenNode(const KdNode& node, std::size_t slot, FlatPart& part) {
     if (node.isLeaf()) {
-        m_leafLanes.clear();
-        m_leafGroups.assign(1, TrianglePacket::everywhere);
+        part.leafLanes.clear();
+        part.leafGroups.assign(1, TrianglePacket::everywhere);
         std::int32_t place = 0;
         for (const KdListElement* e = m_pool.element(node.reference()); e != nullptr; e = e->next, ++place) {
             const std::int32_t group = groupOf(e->primitive);
-            if (std::find(m_leafGroups.begin(), m_leafGroups.end(), group) == m_leafGroups.end()) {
-                m_leafGroups.push_back(group);
+            if (std::find(part.leafGroups.begin(), part.leafGroups.end(), group) == part.leafGroups.end()) {
+                part.leafGroups.push_back(group);
             }
-            m_leafLanes.push_back({&asTriangle(e->primitive), place, group});
+            part.leafLanes.push_back({&asTriangle(e->primitive), place, group});
         }
-        const auto first = static_cast<std::uint32_t>(packets.size());
-        for (const std::int32_t group : m_leafGroups) {
+        const auto first = static_cast<std::uint32_t>(part.packets.size());
+        for (const std::int32_t group : part.leafGroups) {
             for (std::int32_t axis = 0; axis < 3; ++axis) {
                 int lane = TrianglePacket::lanes;
-                for (const LeafLane& entry : m_leafLanes) {
+                for (const LeafLane& entry : part.leafLanes) {
                     if (entry.group != group || entry.triangle->projAxis != axis) {
                         continue;
                     }
                     if (lane == TrianglePacket::lanes) {
-                        packets.emplace_back(axis, group);
-                        packetLanes.emplace_back();
+                        part.packets.emplace_back(axis, group);
+                        part.lanes.emplace_back();
                         lane = 0;
                     }
-                    TrianglePacket& packet = packets.back();
-                    setLane(packet, packetLanes.back(), lane, *entry.triangle, entry.place);
+                    TrianglePacket& packet = part.packets.back();
+                    setLane(packet, part.lanes.back(), lane, *entry.triangle, entry.place);
                     ++packet.count;
                     ++lane;
                 }
             }
         }
-        KdFlatNode& leaf = flatNodes[slot];
+        KdFlatNode& leaf = part.nodes[slot];
         leaf.link = (first << KdNode::referenceShift) | KdNode::leafFlag;
-        leaf.packetCount = static_cast<std::uint32_t>(packets.size()) - first;
+        leaf.packetCount = static_cast<std::uint32_t>(part.packets.size()) - first;
         return;
     }
-    const std::size_t children = flatNodes.size();
-    flatNodes.resize(children + 2);
-    flatNodes[slot].link = (static_cast<std::uint32_t>(children) << KdNode::referenceShift) |
-                           static_cast<std::uint32_t>(node.axis());
-    flatNodes[slot].split = node.split;
+    const std::size_t children = part.nodes.size();
+    part.nodes.resize(children + 2);
+    part.nodes[slot].link = (static_cast<std::uint32_t>(children) << KdNode::referenceShift) |
+                            static_cast<std::uint32_t>(node.axis());
+    part.nodes[slot].split = node.split;
     const KdNode* left = m_pool.node(node.reference());
-    flattenNode(left[0], children);
-    flattenNode(left[1], children + 1);
+    flattenNode(left[0], children, part);
+    flattenNode(left[1], children + 1, part);
 }
 
 } // namespace Raytracer

@@ -357,10 +357,30 @@ TEST(KdTree, SoupTreesAreTheRecordedOnes) {
     }
 }
 
+// The form the walks read, word by word: every flat node's link and split or packet count, and every
+// packet's axis, count, group and its lanes' places and planes.
+std::vector<std::uint32_t> flatForm(const KdTree& tree) {
+    std::vector<std::uint32_t> words;
+    for (const KdFlatNode& node : tree.flatNodes) {
+        words.push_back(node.link);
+        words.push_back(std::bit_cast<std::uint32_t>(node.split));
+    }
+    for (std::size_t i = 0; i < tree.packets.size(); ++i) {
+        const TrianglePacket& packet = tree.packets[i];
+        words.insert(words.end(), {static_cast<std::uint32_t>(packet.axis), static_cast<std::uint32_t>(packet.count),
+                                   static_cast<std::uint32_t>(packet.group)});
+        for (int lane = 0; lane < TrianglePacket::lanes; ++lane) {
+            words.push_back(static_cast<std::uint32_t>(tree.packetLanes[i].order[lane]));
+            words.push_back(std::bit_cast<std::uint32_t>(packet.planeDist[lane]));
+        }
+    }
+    return words;
+}
+
 // Seeded meshes of every shape, each built twice: answers found by bounds over runs of candidates and
-// sure ranges from the corners too, on several threads, in a pool of 8-entry blocks that grows all the
-// while; and every window tested at every candidate, the windows narrowed by the points inside the
-// node alone, on one thread. The trees must be the very same: the corners' margins keep above the float
+// sure ranges from the corners too, built and flattened on several threads, in a pool of 8-entry blocks
+// that grows all the while; and every window tested at every candidate, the windows narrowed by the
+// points inside the node alone, on one thread. The trees and their flat forms must be the very same: the corners' margins keep above the float
 // test's rounding and the bounds hold it, so no case needs a brute-force fallback. Slivers (a pole
 // fan), degenerate triangles (repeated corners and corners on a line), axis-aligned ones on a grid
 // (corners on the split planes, faces in the cells' faces, where rounding flips the test back and
@@ -407,6 +427,7 @@ TEST(KdTree, BoundedRunsGiveTheTreesOfTestingEveryCandidate) {
         fast.build(scene);
         plain.build(scene);
         EXPECT_EQ(treeDigest(plain, scene), treeDigest(fast, scene)) << "shape " << shape;
+        EXPECT_EQ(flatForm(plain), flatForm(fast)) << "shape " << shape;
         EXPECT_GT(blocks.nodesInUse(), 64) << "shape " << shape;
     }
 }
