@@ -72,7 +72,12 @@ void KdTree::flatten() {
     flatNodes.reserve(flatNodes.size() + nodes.size() - 1);
     for (std::size_t k = 1; k < nodes.size(); ++k)
         flatNodes.push_back(moved(nodes[k]));
+    // Grown once to the exact size, and each right array freed as soon as it is copied: a doubling
+    // here would hold three copies of a large model's packets at once.
+    packets.reserve(packets.size() + rightPackets.size());
     packets.insert(packets.end(), rightPackets.begin(), rightPackets.end());
+    std::vector<TrianglePacket>().swap(rightPackets);
+    packetLanes.reserve(packetLanes.size() + rightLanes.size());
     packetLanes.insert(packetLanes.end(), rightLanes.begin(), rightLanes.end());
 }
 
