@@ -80,7 +80,9 @@ class KdTree final : public AccelerationStructure {
     KdPool& pool() const { return m_pool; }
     const SceneGeometry* scene() const { return m_scene; }
 
-    std::unique_ptr<KdNode> root; // not from the pool
+    // Not from the pool. A tree of more than keptScratchLimit primitives keeps only its flat form: its
+    // root is an empty leaf after the build.
+    std::unique_ptr<KdNode> root;
     // The build's primitives, by index in the scene, read by every thread of the build.
     std::vector<BuildPrimitive> buildPrimitives;
     std::int32_t maxDepth = defaultMaxDepth;
@@ -186,6 +188,7 @@ class KdTree final : public AccelerationStructure {
     std::atomic<int> m_spareThreads{0}; // threads of the processor no part of the build is using
 
     KdPool& m_pool;
+    KdPool* m_nodes; // the pool the linked tree lies in: m_pool, or a large tree's own while it is built
     const SceneGeometry* m_scene = nullptr; // the scene of the last build; its bounds clip every query
 };
 

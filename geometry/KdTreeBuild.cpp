@@ -549,7 +549,7 @@ void pushFront(KdPool& pool, KdNode* leaf, KdListElement* element) {
 
 } // namespace
 
-KdTree::KdTree(KdPool& pool) : root(std::make_unique<KdNode>()), m_pool(pool) {}
+KdTree::KdTree(KdPool& pool) : root(std::make_unique<KdNode>()), m_pool(pool), m_nodes(&pool) {}
 
 void KdTree::BuildScratch::reserve(std::size_t primitives) {
     if (primitives <= splitPrimitives.size())
@@ -573,17 +573,28 @@ void KdTree::build(SceneGeometry& scene) {
         m_scratch.nodeIndices[static_cast<std::size_t>(i)] = count - 1 - i;
     }
     m_spareThreads = buildThreads() - 1;
-    subdivide(m_scratch, root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, 0, count);
-    // A tree of many primitives is an object's, built once: its scratch would outweigh the tree, and
-    // goes before the flat copy is made.
+    // A tree of many primitives is an object's, built once and walked only in its flat form: it is
+    // built in a pool of its own, freed once the flat copy is made, and its root left an empty leaf.
+    // Its scratch would outweigh the tree too, and goes before the flat copy is made.
+    std::unique_ptr<KdPool> own;
+    struct SharedPoolAfter { // however the build ends
+        KdTree& tree;
+        ~SharedPoolAfter() { tree.m_nodes = &tree.m_pool; }
+    } const restore{*this};
     if (count > keptScratchLimit) {
+        own = std::make_unique<KdPool>();
+        m_nodes = own.get();
+    }
+    subdivide(m_scratch, root.get(), Box{scene.boundsMin, scene.boundsSize}, 0, 0, count);
+    if (own) {
         std::vector<BuildPrimitive>().swap(buildPrimitives);
         m_scratch = BuildScratch{};
     }
     flatten();
-    if (count > keptScratchLimit) {
+    if (own) {
         std::vector<LeafLane>().swap(m_leafLanes);
         std::vector<std::int32_t>().swap(m_leafGroups);
+        makeRootEmpty();
     }
 }
 
@@ -626,11 +637,11 @@ int KdTree::claimThreads(int wanted) {
 // The leaf's list in the order of its index list.
 void KdTree::makeLeafList(const BuildScratch& scratch, KdNode* leaf, int first, int count) {
     const std::vector<std::int32_t>& nodeIndices = scratch.nodeIndices;
-    const std::lock_guard lock(m_pool.buildLock());
+    const std::lock_guard lock(m_nodes->buildLock());
     for (int i = first + count; i-- > first;) {
-        KdListElement* element = m_pool.takeElement();
+        KdListElement* element = m_nodes->takeElement();
         element->primitive = m_scene->primitives[static_cast<std::size_t>(nodeIndices[static_cast<std::size_t>(i)])];
-        pushFront(m_pool, leaf, element);
+        pushFront(*m_nodes, leaf, element);
     }
 }
 
@@ -909,9 +920,9 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
     node->split = bestPosition;
     KdNode* leftChild = nullptr;
     {
-        const std::lock_guard lock(m_pool.buildLock());
-        leftChild = m_pool.takePair();
-        node->link = (m_pool.reference(leftChild) << KdNode::referenceShift) | static_cast<std::uint32_t>(axis);
+        const std::lock_guard lock(m_nodes->buildLock());
+        leftChild = m_nodes->takePair();
+        node->link = (m_nodes->reference(leftChild) << KdNode::referenceShift) | static_cast<std::uint32_t>(axis);
     }
     KdNode* const rightChild = leftChild + 1;
 

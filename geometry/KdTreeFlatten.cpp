@@ -41,7 +41,7 @@ void KdTree::flatten() {
     flatNodes.resize(3);
     flatNodes[0].link = (1u << KdNode::referenceShift) | static_cast<std::uint32_t>(root->axis());
     flatNodes[0].split = root->split;
-    const KdNode* const children = m_pool.node(root->reference());
+    const KdNode* const children = m_nodes->node(root->reference());
     std::vector<KdFlatNode> nodes(1);
     std::vector<TrianglePacket> rightPackets;
     std::vector<PacketLanes> rightLanes;
@@ -212,7 +212,7 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot, FlatPart& part) {
         part.leafLanes.clear();
         part.leafGroups.assign(1, TrianglePacket::everywhere);
         std::int32_t place = 0;
-        for (const KdListElement* e = m_pool.element(node.reference()); e != nullptr; e = e->next, ++place) {
+        for (const KdListElement* e = m_nodes->element(node.reference()); e != nullptr; e = e->next, ++place) {
             const std::int32_t group = groupOf(e->primitive);
             if (std::find(part.leafGroups.begin(), part.leafGroups.end(), group) == part.leafGroups.end()) {
                 part.leafGroups.push_back(group);
@@ -249,7 +249,7 @@ void KdTree::flattenNode(const KdNode& node, std::size_t slot, FlatPart& part) {
     part.nodes[slot].link = (static_cast<std::uint32_t>(children) << KdNode::referenceShift) |
                             static_cast<std::uint32_t>(node.axis());
     part.nodes[slot].split = node.split;
-    const KdNode* left = m_pool.node(node.reference());
+    const KdNode* left = m_nodes->node(node.reference());
     flattenNode(left[0], children, part);
     flattenNode(left[1], children + 1, part);
 }

@@ -137,15 +137,16 @@ TEST(KdTree, AWallInACellFaceStaysInTheCell) {
 
 // Rotated and translated instances behind proxies, posed on a ring in a 4-frame cycle with the top-level
 // tree rebuilt every frame as the animation does: pool use repeats with the cycle instead of growing. No
-// pose is the identity. Then nearest hits and shadow rays against trying every triangle, those of
+// pose is the identity. One part is large, so its tree is built on several threads in a pool of its own
+// and kept only flat. Then nearest hits and shadow rays against trying every triangle, those of
 // the parts with the ray carried into their frames as the traversal carries it. Rays come from outside
 // every proxy, every other one also from outside the top-level box.
 TEST(KdTree, QueriesAgreeWithBruteForceAfterRebuildsInFlatPoolSpace) {
     KdPool pool(400000);
     Scene top;
     RandomScene scene(top, pool, 99);
-    for (int i = 0; i < 12; ++i)
-        scene.addPart(150);
+    for (int i = 0; i < 12; ++i) // the first past keptScratchLimit, kept only in its flat form
+        i == 0 ? scene.addPart(KdTree::keptScratchLimit + 600, 0.04f) : scene.addPart(150);
     scene.addTopLevelTriangles(200);
     scene.buildTopLevel();
     pool.setBase();

@@ -41,10 +41,10 @@ void addSoup(Scene& scene, std::mt19937& random, int triangles, float range, flo
 
 } // namespace
 
-SceneObject* RandomScene::addPart(int triangles) {
+SceneObject* RandomScene::addPart(int triangles, float size) {
     // A soup within 2 of the local origin, in a box padded so that no triangle touches it.
     Scene& local = *m_top.create<Scene>();
-    addSoup(local, m_random, triangles, 1.5f, 0.5f);
+    addSoup(local, m_random, triangles, 1.5f, size);
     local.boundsMin = Vector3(-2.05f, -2.05f, -2.05f);
     local.boundsSize = Vector3(4.1f, 4.1f, 4.1f);
     local.accelerator = m_top.create<KdTree>(m_pool);

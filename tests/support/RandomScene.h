@@ -27,9 +27,9 @@ class RandomScene {
   public:
     RandomScene(Scene& top, KdPool& pool, unsigned seed);
 
-    // A part of n triangles at a random pose; returns its proxy, whose instance is the part's scene. Build
-    // the top-level tree after adding everything.
-    SceneObject* addPart(int triangles);
+    // A part of n triangles of about the given size at a random pose; returns its proxy, whose instance
+    // is the part's scene. Build the top-level tree after adding everything.
+    SceneObject* addPart(int triangles, float size = 0.5f);
     // n lit triangles, a few units across, scattered over the top level.
     void addTopLevelTriangles(int triangles);
     // (Re)builds the top-level tree over everything added.
