@@ -254,56 +254,79 @@ void findSureRange(SplitPrimitive& p, const Box& box, int axis, float boxMagnitu
 // vector path too.
 constexpr int scanLanes = 8;
 
-// answers[i]: whether the triangle overlaps the candidate box at positions[i], left [lo, x] (Side 0) or
+// Where a run of tests reads its triangles: one triangle for every lane (a scan of one primitive's
+// window), or each lane its own from a queue of many primitives' tests (corners[3 * corner + axis][i]).
+struct OneTriangle {
+    using Source = const Vector3*;
+    explicit OneTriangle(Source corners) : a(corners[0]), b(corners[1]), c(corners[2]) {}
+    Vector3 corner(int k, int) const { return k == 0 ? a : (k == 1 ? b : c); }
+    Vector3 a, b, c;
+};
+
+struct QueuedTriangles {
+    using Source = const float* const*;
+    explicit QueuedTriangles(Source coordinates_) : coordinates(coordinates_) {}
+    Vector3 corner(int k, int i) const {
+        return {coordinates[3 * k][i], coordinates[3 * k + 1][i], coordinates[3 * k + 2][i]};
+    }
+    Source coordinates;
+};
+
+// answers[i]: whether triangle i overlaps the candidate box at positions[i], left [lo, x] (Side 0) or
 // right [x, hi] (Side 1) on axis Axis and the node's centre and half size on the others, for i in
 // [0, count) rounded up to whole groups of lanes. Every lane computes exactly what the scalar test would,
 // so the tree is the same on every processor.
-template <int Axis, int Side>
-[[gnu::always_inline]] inline void scanRun(const Vector3* corners, const float* positions, int count,
+template <int Axis, int Side, class Triangles>
+[[gnu::always_inline]] inline void testRun(const Triangles triangles, const float* positions, int count,
                                            const Vector3& centre, const Vector3& half, float lo, float hi,
                                            std::int32_t* answers) {
-    const Vector3 a = corners[0], b = corners[1], c = corners[2];
     for (int group = 0; group < count; group += scanLanes) {
         for (int lane = 0; lane < scanLanes; ++lane) {
-            const float x = positions[group + lane];
+            const int i = group + lane;
+            const float x = positions[i];
             Vector3 h = half;
             Vector3 m = centre;
             h[Axis] = (Side == 0 ? x - lo : hi - x) * 0.5f;
             m[Axis] = (Side == 0 ? lo : x) + h[Axis];
-            answers[group + lane] = triangleOverlapsBox(a, b, c, m, h);
+            answers[i] = triangleOverlapsBox(triangles.corner(0, i), triangles.corner(1, i),
+                                             triangles.corner(2, i), m, h);
         }
     }
 }
 
-using Scan = void (*)(const Vector3*, const float*, int, const Vector3&, const Vector3&, float, float,
-                      std::int32_t*);
+template <class Triangles>
+using Tests = void (*)(typename Triangles::Source, const float*, int, const Vector3&, const Vector3&, float,
+                       float, std::int32_t*);
 
-// The same loop compiled twice, eight candidates at a time with AVX2 and four with the SSE2 every
-// x86-64 has, chosen once by what the processor supports. Chosen by hand rather than by an ifunc
-// resolver, which runs before the sanitizers' runtimes are ready.
-template <int Axis, int Side>
-[[gnu::target("avx2")]] void scanAvx2(const Vector3* corners, const float* positions, int count,
-                                      const Vector3& centre, const Vector3& half, float lo, float hi,
-                                      std::int32_t* answers) {
-    scanRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
+// The same loop compiled twice, eight lanes at a time with AVX2 and four with the SSE2 every x86-64
+// has, chosen once by what the processor supports. Chosen by hand rather than by an ifunc resolver,
+// which runs before the sanitizers' runtimes are ready.
+template <int Axis, int Side, class Triangles>
+[[gnu::target("avx2")]] void testsAvx2(typename Triangles::Source source, const float* positions, int count,
+                                       const Vector3& centre, const Vector3& half, float lo, float hi,
+                                       std::int32_t* answers) {
+    testRun<Axis, Side>(Triangles(source), positions, count, centre, half, lo, hi, answers);
 }
 
-template <int Axis, int Side>
-void scanBaseline(const Vector3* corners, const float* positions, int count, const Vector3& centre,
-                  const Vector3& half, float lo, float hi, std::int32_t* answers) {
-    scanRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
+template <int Axis, int Side, class Triangles>
+void testsBaseline(typename Triangles::Source source, const float* positions, int count, const Vector3& centre,
+                   const Vector3& half, float lo, float hi, std::int32_t* answers) {
+    testRun<Axis, Side>(Triangles(source), positions, count, centre, half, lo, hi, answers);
 }
 
-// The scan of each split axis and side, for this processor.
-Scan scanFor(int axis, int side) {
+// The tests of each split axis and side, for this processor.
+template <class Triangles>
+Tests<Triangles> testsFor(int axis, int side) {
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    static constexpr Scan avx2Scans[3][2] = {{scanAvx2<0, 0>, scanAvx2<0, 1>},
-                                             {scanAvx2<1, 0>, scanAvx2<1, 1>},
-                                             {scanAvx2<2, 0>, scanAvx2<2, 1>}};
-    static constexpr Scan baselineScans[3][2] = {{scanBaseline<0, 0>, scanBaseline<0, 1>},
-                                                 {scanBaseline<1, 0>, scanBaseline<1, 1>},
-                                                 {scanBaseline<2, 0>, scanBaseline<2, 1>}};
-    return avx2 ? avx2Scans[axis][side] : baselineScans[axis][side];
+    static constexpr Tests<Triangles> avx2Tests[3][2] = {
+        {testsAvx2<0, 0, Triangles>, testsAvx2<0, 1, Triangles>},
+        {testsAvx2<1, 0, Triangles>, testsAvx2<1, 1, Triangles>},
+        {testsAvx2<2, 0, Triangles>, testsAvx2<2, 1, Triangles>}};
+    static constexpr Tests<Triangles> baselineTests[3][2] = {
+        {testsBaseline<0, 0, Triangles>, testsBaseline<0, 1, Triangles>},
+        {testsBaseline<1, 0, Triangles>, testsBaseline<1, 1, Triangles>},
+        {testsBaseline<2, 0, Triangles>, testsBaseline<2, 1, Triangles>}};
+    return avx2 ? avx2Tests[axis][side] : baselineTests[axis][side];
 }
 
 // The candidate indices where p's windows open and close, each the first of the ascending
@@ -342,55 +365,6 @@ void findWindows(const float* positions, int count, SplitPrimitive& p) {
     }
 }
 
-// answers[i]: whether triangle i of the queue (corners[3 * corner + axis][i]) overlaps the candidate box
-// at positions[i], left (Side 0) or right (Side 1) of it on axis Axis, built as scanRun builds it, for
-// i in [0, count) rounded up to whole groups of lanes: the tests of many primitives run densely.
-template <int Axis, int Side>
-[[gnu::always_inline]] inline void batchRun(const float* const* corners, const float* positions, int count,
-                                            const Vector3& centre, const Vector3& half, float lo, float hi,
-                                            std::int32_t* answers) {
-    for (int group = 0; group < count; group += scanLanes) {
-        for (int lane = 0; lane < scanLanes; ++lane) {
-            const int i = group + lane;
-            const float x = positions[i];
-            Vector3 h = half;
-            Vector3 m = centre;
-            h[Axis] = (Side == 0 ? x - lo : hi - x) * 0.5f;
-            m[Axis] = (Side == 0 ? lo : x) + h[Axis];
-            answers[i] = triangleOverlapsBox({corners[0][i], corners[1][i], corners[2][i]},
-                                             {corners[3][i], corners[4][i], corners[5][i]},
-                                             {corners[6][i], corners[7][i], corners[8][i]}, m, h);
-        }
-    }
-}
-
-using Batch = void (*)(const float* const*, const float*, int, const Vector3&, const Vector3&, float, float,
-                       std::int32_t*);
-
-template <int Axis, int Side>
-[[gnu::target("avx2")]] void batchAvx2(const float* const* corners, const float* positions, int count,
-                                       const Vector3& centre, const Vector3& half, float lo, float hi,
-                                       std::int32_t* answers) {
-    batchRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
-}
-
-template <int Axis, int Side>
-void batchBaseline(const float* const* corners, const float* positions, int count, const Vector3& centre,
-                   const Vector3& half, float lo, float hi, std::int32_t* answers) {
-    batchRun<Axis, Side>(corners, positions, count, centre, half, lo, hi, answers);
-}
-
-Batch batchFor(int axis, int side) {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    static constexpr Batch avx2Batches[3][2] = {{batchAvx2<0, 0>, batchAvx2<0, 1>},
-                                                {batchAvx2<1, 0>, batchAvx2<1, 1>},
-                                                {batchAvx2<2, 0>, batchAvx2<2, 1>}};
-    static constexpr Batch baselineBatches[3][2] = {{batchBaseline<0, 0>, batchBaseline<0, 1>},
-                                                    {batchBaseline<1, 0>, batchBaseline<1, 1>},
-                                                    {batchBaseline<2, 0>, batchBaseline<2, 1>}};
-    return avx2 ? avx2Batches[axis][side] : baselineBatches[axis][side];
-}
-
 // The candidate boxes of a node being split, left [lo, x_j] or right [x_j, hi] on the split axis and the
 // node's bounds on the others, and a primitive's answers over runs of candidates.
 class CandidateBoxes {
@@ -398,7 +372,7 @@ class CandidateBoxes {
     CandidateBoxes(const float* positions, const Box& box, int axis, int scanLength)
         : m_positions(positions), m_half(box.size * 0.5f), m_centre(box.min + m_half), m_axis(axis),
           m_lo(box.min[axis]), m_hi(box.min[axis] + box.size[axis]), m_scanLength(scanLength),
-          m_scans{scanFor(axis, 0), scanFor(axis, 1)} {}
+          m_scans{testsFor<OneTriangle>(axis, 0), testsFor<OneTriangle>(axis, 1)} {}
 
     // Calls run(begin, end, answer) in order for runs of candidates covering [first, end), each of one
     // answer of the overlap test, until run returns false. Runs of up to scanLength candidates are
@@ -498,7 +472,7 @@ class CandidateBoxes {
     float m_lo;
     float m_hi;
     int m_scanLength;
-    Scan m_scans[2];
+    Tests<OneTriangle> m_scans[2];
 };
 
 // positions[0, count) ascending, using keys[0, 2 * count): as std::sort leaves them but for the order of
@@ -738,7 +712,7 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
             boxes.resolve(*p.data, bounded, 0, p.at[leftOpens], p.at[leftCloses], left);
         }
     };
-    const Batch batches[2] = {batchFor(axis, 0), batchFor(axis, 1)};
+    const Tests<QueuedTriangles> batches[2] = {testsFor<QueuedTriangles>(axis, 0), testsFor<QueuedTriangles>(axis, 1)};
     const Vector3 nodeHalf = box.size * 0.5f;
     const Vector3 nodeCentre = box.min + nodeHalf;
     const int threads = 1 + (count >= parallelPrimitives ? claimThreads(buildThreads() - 1) : 0);
