@@ -691,24 +691,28 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
         p.at[leftCloses] = std::min(p.at[leftCloses], missed + 1);
         change(leftChanges, p.at[leftCloses], candidateCount);
     };
-    // A primitive with a long window has its answers found on its own, its long runs bounded first.
-    const auto resolveAlone = [&](SplitPrimitive& p, std::int32_t* leftChanges, std::int32_t* rightChanges) {
-        const bool bounded = boxMagnitude <= maxMagnitude && p.data->magnitude <= maxMagnitude;
+    // The first candidate whose right box p misses, candidateCount if none; and p's left answers. Runs
+    // longer than longWindows are bounded first.
+    const auto firstMissed = [&](const SplitPrimitive& p) {
         int missed = candidateCount;
         if (hi >= p.extentMin) {
             const auto right = [&](int begin, int, bool answer) {
                 missed = answer ? missed : begin;
                 return answer;
             };
+            const bool bounded = boxMagnitude <= maxMagnitude && p.data->magnitude <= maxMagnitude;
             boxes.resolve(*p.data, bounded, 1, p.at[rightOpens], p.at[rightCloses], right);
         }
-        countRight(p, missed, leftChanges, rightChanges);
+        return missed;
+    };
+    const auto countLeft = [&](const SplitPrimitive& p, std::int32_t* leftChanges) {
         if (lo <= p.extentMax) {
             const auto left = [&](int begin, int end, bool answer) {
                 if (answer)
                     change(leftChanges, begin, end);
                 return true;
             };
+            const bool bounded = boxMagnitude <= maxMagnitude && p.data->magnitude <= maxMagnitude;
             boxes.resolve(*p.data, bounded, 0, p.at[leftOpens], p.at[leftCloses], left);
         }
     };
@@ -721,10 +725,10 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
         changes.resize(2 * static_cast<std::size_t>(threads));
     if (scratch.queues.size() < static_cast<std::size_t>(threads))
         scratch.queues.resize(static_cast<std::size_t>(threads));
-    // Every other primitive's windows are tested in blocks, the right windows first: a primitive's left
-    // window ends after its first missed right box. A window of a few candidates joins the block's queue,
-    // so that the tests of many primitives run densely; a longer one is scanned at once, its triangle
-    // against a vector of boxes.
+    // A primitive with a window past longWindows is resolved alone. Every other primitive's windows are
+    // tested in blocks, the right windows first: a primitive's left window ends after its first missed
+    // right box. A window of a few candidates joins the block's queue, so that the tests of many
+    // primitives run densely; a longer one is scanned at once, its triangle against a vector of boxes.
     enum : std::int32_t { alone = -1, scanned = -2 };
     constexpr int shortWindow = 4;
     const auto share = [&](int thread) {
@@ -752,7 +756,8 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
             p.queued = scanned;
             if (std::max(rightWindow(p), leftWindow(p)) > longWindows) {
                 p.queued = alone;
-                resolveAlone(p, left.data(), right.data());
+                countRight(p, firstMissed(p), left.data(), right.data());
+                countLeft(p, left.data());
             }
         }
         for (int first = begin; first < end;) {
@@ -782,13 +787,7 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
                     continue;
                 }
                 p.queued = scanned;
-                int missed = candidateCount;
-                const auto take = [&](int begin, int, bool answer) {
-                    missed = answer ? missed : begin;
-                    return answer;
-                };
-                boxes.resolve(*p.data, false, 1, p.at[rightOpens], p.at[rightCloses], take);
-                countRight(p, missed, left.data(), right.data());
+                countRight(p, firstMissed(p), left.data(), right.data());
             }
             queue.run(batches[1], nodeCentre, nodeHalf, lo, hi);
             for (int k = first; k < last; ++k) {
@@ -815,12 +814,7 @@ void KdTree::subdivide(BuildScratch& scratch, KdNode* node, const Box& box, int 
                     continue;
                 }
                 p.queued = scanned;
-                const auto take = [&](int begin, int end, bool answer) {
-                    if (answer)
-                        change(left.data(), begin, end);
-                    return true;
-                };
-                boxes.resolve(*p.data, false, 0, p.at[leftOpens], p.at[leftCloses], take);
+                countLeft(p, left.data());
             }
             queue.run(batches[0], nodeCentre, nodeHalf, lo, hi);
             for (int k = first; k < last; ++k) {
